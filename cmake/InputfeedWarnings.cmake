@@ -1,0 +1,10 @@
+# Warnings are set per target so third-party code built alongside keeps its own.
+function(inputfeed_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 $<$<BOOL:${INPUTFEED_WERROR}>:/WX>)
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+      $<$<BOOL:${INPUTFEED_WERROR}>:-Werror>)
+  endif()
+endfunction()

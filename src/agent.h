@@ -1,0 +1,19 @@
+#pragma once
+
+#include "command/command.h"
+#include "platform/platform.h"
+
+namespace inputfeed {
+
+// Routes one command to its handler and returns the event the handler created,
+// or null. A command whose type begins with "pointer" and that has both
+// coordinates is a pointer command; otherwise one with a key name is a keyboard
+// command; anything else is dropped.
+EventRef dispatchCommand(const Command& command, Platform& platform);
+
+// The agent: requests trust once, then reads newline-delimited commands from
+// `inputFd` until end of input (or a read error), posting and releasing the
+// event each line produces before reading on. Returns the exit status, 0.
+int runAgent(int inputFd, Platform& platform);
+
+}  // namespace inputfeed

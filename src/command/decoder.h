@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "command/command.h"
+
+namespace inputfeed {
+
+// Longest line the agent decodes, in bytes before its terminator. Longer lines
+// are read to their end and refused.
+inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
+
+// The strict JSON reader behind decodeCommand: RFC 8259, single pass, no
+// recursion. It is set up once at start-up and owns the scratch space that lets
+// it decode a typical line without touching the heap; it keeps nothing from one
+// line to the next. Not thread-safe: one decoder per thread.
+class Decoder {
+public:
+    Decoder();
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Decodes one line (without its terminator). Returns nothing when the line
+    // is refused: not one JSON object, invalid UTF-8, or a record key whose
+    // value has the wrong type.
+    std::optional<Command> decode(std::string_view line);
+
+private:
+    struct Scratch;
+    std::unique_ptr<Scratch> scratch_;
+};
+
+// Decodes one line with the given decoder.
+std::optional<Command> decodeCommand(std::string_view line, Decoder& decoder);
+
+}  // namespace inputfeed

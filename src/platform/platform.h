@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+namespace inputfeed {
+
+// Platform numbers, as the macOS event services define them. Every backend
+// receives these values and translates them into its own where it must.
+using EventType = std::uint32_t;    // CGEventType
+using MouseButton = std::uint32_t;  // CGMouseButton
+using VirtualKey = std::uint16_t;   // CGKeyCode
+using TapLocation = std::uint32_t;  // CGEventTapLocation
+
+inline constexpr EventType kCGEventLeftMouseDown = 1;
+inline constexpr EventType kCGEventLeftMouseUp = 2;
+inline constexpr EventType kCGEventRightMouseDown = 3;
+inline constexpr EventType kCGEventRightMouseUp = 4;
+inline constexpr EventType kCGEventMouseMoved = 5;
+inline constexpr EventType kCGEventOtherMouseDown = 25;
+inline constexpr EventType kCGEventOtherMouseUp = 26;
+
+inline constexpr MouseButton kCGMouseButtonLeft = 0;
+inline constexpr MouseButton kCGMouseButtonRight = 1;
+inline constexpr MouseButton kCGMouseButtonCenter = 2;
+
+inline constexpr TapLocation kCGHIDEventTap = 0;
+
+// Opaque handle to one created input event; each backend defines what it points
+// to. A null handle means "no event was created".
+struct PlatformEvent;
+using EventRef = PlatformEvent*;
+
+// The five operations through which the agent reaches the platform's event
+// services, plus one delivery hook. Calling order for every event: create, post
+// once, release once, all within the line that produced it.
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Asks the platform once, at start-up, for permission to post input. The
+    // answer is not consulted.
+    virtual void requestTrust() = 0;
+    virtual EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) = 0;
+    virtual EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) = 0;
+    // Posts at the point where hardware input enters the system.
+    virtual void postEvent(EventRef event) = 0;
+    virtual void releaseEvent(EventRef event) = 0;
+
+    // Called before the agent may block waiting for input, and at the end: a
+    // backend that batches delivery must hand over everything posted so far.
+    virtual void flush() {}
+};
+
+// Opens the platform this program was built for. Returns nothing when no event
+// could ever be posted (the backend has then said why on standard error).
+std::unique_ptr<Platform> openPlatform();
+
+}  // namespace inputfeed
