@@ -1,0 +1,83 @@
+// The macOS backend: events are created and posted through Quartz Event
+// Services (CoreGraphics), and the trust request goes to the accessibility API
+// (ApplicationServices). These five calls, and CFRelease, are all it uses.
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace inputfeed {
+namespace {
+
+// The core never looks inside an EventRef: here it is the CGEventRef itself,
+// carried through the core as an opaque pointer and turned back into a
+// CGEventRef before it reaches the platform. PlatformEvent is never defined in
+// this backend, and a pointer converted to another object pointer type and back
+// is the same pointer, so the round trip is exact.
+EventRef toEventRef(CGEventRef event) {
+    return reinterpret_cast<EventRef>(event);
+}
+CGEventRef toCGEvent(EventRef event) {
+    return reinterpret_cast<CGEventRef>(event);
+}
+
+// The options of the one trust request: {kAXTrustedCheckOptionPrompt: true}.
+// Built on first use and never released, so it lives until the process exits.
+CFDictionaryRef trustOptions() {
+    static const CFDictionaryRef options = [] {
+        const void* keys[] = {kAXTrustedCheckOptionPrompt};
+        const void* values[] = {kCFBooleanTrue};
+        // A null allocator selects the default one.
+        return CFDictionaryCreate(nullptr, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                                  &kCFTypeDictionaryValueCallBacks);
+    }();
+    return options;
+}
+
+class MacPlatform final : public Platform {
+public:
+    void requestTrust() override {
+        // With the prompt option, macOS asks the user to grant Accessibility
+        // access (to the application that started the agent) if it is not
+        // granted yet. The answer is deliberately ignored: until access is
+        // granted the system silently drops the events we post, and the agent
+        // carries on regardless.
+        (void)AXIsProcessTrustedWithOptions(trustOptions());
+    }
+
+    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
+        // No event source: the event carries the system's default state. The
+        // position is in global display points, origin at the top-left of the
+        // main display, passed through as given.
+        return toEventRef(CGEventCreateMouseEvent(nullptr, static_cast<CGEventType>(type),
+                                                  CGPointMake(x, y),
+                                                  static_cast<CGMouseButton>(button)));
+    }
+
+    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
+        return toEventRef(CGEventCreateKeyboardEvent(nullptr, virtualKey, keyDown));
+    }
+
+    void postEvent(EventRef event) override {
+        // The HID tap is where hardware input enters the system, so the event is
+        // seen by every later tap and application as if from a device. The
+        // global constant is named explicitly: platform.h has an integer of the
+        // same name, which CGEventPost's enumeration parameter does not accept.
+        if (event) CGEventPost(::kCGHIDEventTap, toCGEvent(event));
+    }
+
+    void releaseEvent(EventRef event) override {
+        // CFRelease(NULL) crashes on macOS, so a null handle is never passed on.
+        if (event) CFRelease(toCGEvent(event));
+    }
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> openPlatform() {
+    return std::make_unique<MacPlatform>();
+}
+
+}  // namespace inputfeed
