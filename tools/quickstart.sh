@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The first thing to run: installs what is missing, builds inputfeed, runs it over
+# an example stream and shows what the X server received.
+#
+#   tools/quickstart.sh [--yes] [STREAM]
+#
+# Without DISPLAY it uses a private virtual display (Xvfb) that nobody sees and
+# removes it afterwards. With DISPLAY set it acts on that display for real: the
+# pointer moves, buttons click and keys are typed into whatever has the focus,
+# so it asks first (--yes skips the question). STREAM defaults to
+# examples/demo.jsonl.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+yes=0
+stream=examples/demo.jsonl
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -y | --yes) yes=1 ;;
+    -h | --help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "usage: tools/quickstart.sh [--yes] [STREAM]" >&2; exit 2 ;;
+    *) stream=$1 ;;
+    esac
+    shift
+done
+[ -r "$stream" ] || { echo "quickstart: cannot read $stream" >&2; exit 2; }
+
+step() { printf '\n==> %s\n' "$*"; }
+
+step "installing missing packages (tools/packages.txt)"
+tools/install-deps.sh
+
+step "building inputfeed (release)"
+cmake --preset release -DINPUTFEED_BUILD_TESTS=ON >/dev/null
+cmake --build --preset release --target inputfeed inputfeed-observe
+agent=build/release/src/inputfeed
+observer=build/release/tests/x11/inputfeed-observe
+if [ ! -x "$agent" ] || [ ! -x "$observer" ]; then
+    echo "quickstart: the build made no X11 agent (are libx11-dev and libxtst-dev installed?)" >&2
+    exit 1
+fi
+
+work=$(mktemp -d)
+xvfb=""
+cleanup() {
+    if [ -n "$xvfb" ]; then
+        kill "$xvfb" 2>/dev/null || true
+        wait "$xvfb" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+    step "starting a private virtual display"
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
+        3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+        [ -s "$work/display" ] && break
+        sleep 0.05
+    done
+    [ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; echo "quickstart: Xvfb did not start" >&2; exit 1; }
+    DISPLAY=":$(tr -d '\n' <"$work/display")"
+    export DISPLAY
+    echo "Xvfb on $DISPLAY (1280x1024, US keyboard layout); it goes away when this script ends."
+else
+    step "using your display $DISPLAY"
+    echo "inputfeed will now move the pointer, press mouse buttons and type keys on $DISPLAY,"
+    echo "into whatever window has the focus, as $stream says."
+    if [ "$yes" -eq 0 ]; then
+        if [ -t 0 ]; then
+            read -r -p "Go ahead? [y/N] " answer
+            [[ $answer == [yY]* ]] || { echo "Nothing done."; exit 0; }
+        else
+            echo "quickstart: not asking without a terminal; re-run with --yes to go ahead" >&2
+            exit 1
+        fi
+    fi
+fi
+
+step "running inputfeed < $stream"
+status=0
+"$observer" "$agent" <"$stream" >"$work/seen" || status=$?
+
+step "what the X server received"
+awk '
+    function flushTrack() {
+        if (track != "") print "  pointer  " track
+        track = ""; points = 0
+    }
+    function buttonName(b) {
+        return b == 1 ? "left" : b == 2 ? "middle" : b == 3 ? "right" : "button " b
+    }
+    $1 == "motion" {
+        at = $2 "," $3
+        if (at == last) next          # a press or release first moves to where it happens
+        if (points == 8) { print "  pointer  " track " →"; track = ""; points = 0 }
+        track = track (points ? " → " : "") at
+        points++; last = at; next
+    }
+    $1 == "button" {
+        flushTrack()
+        printf "  button   %s (X button %s) %s at %s,%s\n", buttonName($3), $3,
+               $2 == "press" ? "pressed" : "released", $4, $5
+        next
+    }
+    $1 == "key" {
+        flushTrack()
+        # A press directly followed by its release reads as one keystroke.
+        if ($2 == "press") { if (held != "") printKey(held, "down"); held = $0; next }
+        if (held != "") {
+            split(held, h)
+            if (h[3] == $3) { printKey(held, "pressed and released"); held = ""; next }
+            printKey(held, "down"); held = ""
+        }
+        printKey($0, "up"); next
+    }
+    $1 == "pointer" { flushTrack(); if (held != "") printKey(held, "down"); held = ""
+                      print "\nThe pointer rests at " $2 "," $3 "."; next }
+    function printKey(line, what,   f) {
+        split(line, f)
+        printf "  key      %-16s (keycode %s) %s\n", f[4], f[3], what
+    }
+' "$work/seen"
+
+if [ "$status" -eq 0 ]; then
+    echo "inputfeed read the whole stream and exited with status 0."
+else
+    echo "The run ended with status $status (see the messages above)." >&2
+fi
+exit "$status"
