@@ -18,6 +18,10 @@ inline constexpr std::size_t kMaxLineBytes = std::size_t{1} << 20;
 // recursion. It is set up once at start-up and owns the scratch space that lets
 // it decode a typical line without touching the heap; it keeps nothing from one
 // line to the next. Not thread-safe: one decoder per thread.
+//
+// Lines longer than kMaxLineBytes are refused here too, so a line decodes the
+// same whether it comes through the line reader or not. Within that length,
+// ignored members may nest to any depth.
 class Decoder {
 public:
     Decoder();
@@ -26,12 +30,14 @@ public:
     Decoder& operator=(const Decoder&) = delete;
 
     // Decodes one line (without its terminator). Returns nothing when the line
-    // is refused: not one JSON object, invalid UTF-8, or a record key whose
-    // value has the wrong type.
+    // is refused: not exactly one JSON object, invalid UTF-8 or an unpaired
+    // surrogate escape, a missing "type", or a record key whose value (in its
+    // last occurrence) has the wrong type or range.
     std::optional<Command> decode(std::string_view line);
 
+    struct Scratch;  // opaque; defined by the decoder's implementation
+
 private:
-    struct Scratch;
     std::unique_ptr<Scratch> scratch_;
 };
 
