@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <ostream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,12 +47,12 @@ struct Recorded {
     friend bool operator==(const Recorded&, const Recorded&) = default;
     friend std::ostream& operator<<(std::ostream& os, const Recorded& r) {
         switch (r.kind) {
-        case Kind::trust: return os << "trust";
-        case Kind::mouse:
-            return os << "mouse(type=" << r.type << ", x=" << r.x << ", y=" << r.y
-                      << ", button=" << r.button << ")";
-        case Kind::key:
-            return os << "key(" << r.virtualKey << ", " << (r.keyDown ? "down" : "up") << ")";
+            case Kind::trust: return os << "trust";
+            case Kind::mouse:
+                return os << "mouse(type=" << r.type << ", x=" << r.x << ", y=" << r.y
+                          << ", button=" << r.button << ")";
+            case Kind::key:
+                return os << "key(" << r.virtualKey << ", " << (r.keyDown ? "down" : "up") << ")";
         }
         return os;
     }
@@ -61,12 +62,16 @@ class RecordingPlatform final : public Platform {
 public:
     // When set, creation returns null, as a platform that cannot create events does.
     bool failCreation = false;
+    // Creation attempts (counted from 0, mouse and keyboard alike) that return null.
+    std::set<std::size_t> failAttempts;
 
-    std::vector<Recorded> posted;       // the trust request and every posted event, in order
-    std::vector<std::string> faults;    // discipline violations, in the order seen
+    std::vector<Recorded> posted;     // the trust request and every posted event, in order
+    std::vector<std::string> faults;  // discipline violations, in the order seen
     std::size_t created = 0;
     std::size_t releasedCount = 0;
     std::size_t flushes = 0;
+    std::size_t attempts = 0;             // creation calls, failed ones included
+    std::vector<std::size_t> flushMarks;  // posted.size() at each flush
 
     void requestTrust() override {
         if (trustRequests++ > 0) faults.push_back("second trust request");
@@ -75,7 +80,7 @@ public:
     }
 
     EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        if (failCreation) return nullptr;
+        if (failing()) return nullptr;
         auto& e = adopt();
         e.type = type;
         e.x = x;
@@ -85,7 +90,7 @@ public:
     }
 
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        if (failCreation) return nullptr;
+        if (failing()) return nullptr;
         auto& e = adopt();
         e.keyboard = true;
         e.virtualKey = virtualKey;
@@ -110,7 +115,10 @@ public:
         ++releasedCount;
     }
 
-    void flush() override { ++flushes; }
+    void flush() override {
+        ++flushes;
+        flushMarks.push_back(posted.size());
+    }
 
     // Events created and never released.
     std::size_t outstanding() const { return created - releasedCount; }
@@ -121,6 +129,7 @@ public:
     }
 
 private:
+    bool failing() { return failAttempts.count(attempts++) > 0 || failCreation; }
     PlatformEvent& adopt() {
         if (outstanding() > 0) faults.push_back("created an event while another was unreleased");
         ++created;

@@ -1,0 +1,16 @@
+# Nesting 512 levels deep is decoded; far deeper nesting, balanced or not,
+# neither crashes nor disturbs the lines after it.
+e2e_input([=[{"type":"keyDown","code":"KeyT","pad":]=])
+e2e_repeated("[" 511)
+e2e_repeated("]" 511)
+e2e_input("}\n")
+e2e_input([=[{"type":"keyDown","pad":]=])
+e2e_repeated("[" 200000)
+e2e_repeated("]" 200000)
+e2e_input("}\n")
+e2e_input([=[{"type":"keyDown","code":"KeyE","pad":]=])
+e2e_repeated("{\"a\":[" 100000)
+e2e_input("}\n")
+e2e_input("{\"type\":\"keyDown\",\"code\":\"KeyR\"}\n")
+e2e_expect([=[{"event":"key","keyCode":17,"down":true}]=])
+e2e_expect([=[{"event":"key","keyCode":15,"down":true}]=])
