@@ -1,0 +1,291 @@
+// The X11 throughput benchmark's helpers in one program.
+//
+//   inputfeed-raw-xtest time MARKER_X MARKER_Y INPUT -- PROGRAM [ARGS...]
+//       Parks the pointer at (0, 0), runs PROGRAM with INPUT as its standard
+//       input, and prints the seconds from its start until the X server has
+//       processed its last event (then the seconds until it exited). The input
+//       must end with a move to the marker position and use it nowhere else. A
+//       client's requests are processed in order, and the pointer position only
+//       changes once an event has gone through the server's input processing, so
+//       seeing the pointer at the marker (polled on our own connection after
+//       PROGRAM has exited) proves that every earlier event of PROGRAM has been
+//       processed too. Polling, unlike one round trip on a fresh connection, does
+//       not rely on how the server orders requests from different clients.
+//
+//   inputfeed-raw-xtest limit MARKER_X MARKER_Y SCRIPT [BATCH]
+//       The platform's limit: posts the events of a script straight through
+//       XTest from this process, one flush per BATCH events (default 256), timed
+//       as "time" does. The clock starts only once the connection is open and
+//       the script has been read and its key names resolved, so it counts
+//       nothing but posting and the server's work.
+//
+//   inputfeed-raw-xtest post SCRIPT [BATCH]
+//       Posts the script the same way as a program of its own.
+//
+// A script has one command per line: "mousemove X Y", "keydown SYM",
+// "keyup SYM", "mousedown N", "mouseup N" ("--name value" options are skipped),
+// so the script given to xdotool serves here unchanged.
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Action {
+    enum Kind { motion, key, button } kind;
+    int x = 0;
+    int y = 0;
+    unsigned detail = 0;  // keycode or button number
+    bool down = false;
+};
+
+Display* openDisplay() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: cannot open display\n");
+        std::exit(1);
+    }
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(display, &event, &error, &major, &minor)) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: no XTEST extension\n");
+        std::exit(1);
+    }
+    return display;
+}
+
+int number(std::string_view word) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    if (error != std::errc{} || end != word.data() + word.size()) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: not a number: %.*s\n",
+                     static_cast<int>(word.size()), word.data());
+        std::exit(1);
+    }
+    return value;
+}
+
+// Reads the whole script and resolves key names once, before anything is
+// posted, so that reading costs as little as possible of the measured time.
+std::vector<Action> readScript(Display* display, const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: cannot read %s\n", path);
+        std::exit(1);
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::map<std::string, unsigned, std::less<>> keycodes;
+    std::vector<Action> actions;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + at, end - at);
+        at = end + 1;
+
+        std::string_view args[4];
+        std::size_t count = 0;
+        bool optionValue = false;
+        for (std::size_t i = 0; i < line.size();) {
+            if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
+                ++i;
+                continue;
+            }
+            std::size_t j = i;
+            while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r') ++j;
+            const std::string_view word = line.substr(i, j - i);
+            i = j;
+            if (optionValue) {
+                optionValue = false;
+            } else if (word.starts_with("--")) {
+                optionValue = true;  // skip the option and its value
+            } else if (count < 4) {
+                args[count++] = word;
+            } else {
+                count = 5;  // too many words
+                break;
+            }
+        }
+        if (count == 0) continue;
+        const std::string_view verb = args[0];
+        if (verb == "mousemove" && count == 3) {
+            actions.push_back({Action::motion, number(args[1]), number(args[2]), 0, false});
+        } else if ((verb == "keydown" || verb == "keyup") && count == 2) {
+            auto it = keycodes.find(args[1]);
+            if (it == keycodes.end()) {
+                const std::string name(args[1]);
+                it =
+                    keycodes.emplace(name, XKeysymToKeycode(display, XStringToKeysym(name.c_str())))
+                        .first;
+            }
+            if (it->second == 0) {
+                std::fprintf(stderr, "inputfeed-raw-xtest: no keycode for %s\n", it->first.c_str());
+                std::exit(1);
+            }
+            actions.push_back({Action::key, 0, 0, it->second, verb == "keydown"});
+        } else if ((verb == "mousedown" || verb == "mouseup") && count == 2) {
+            actions.push_back({Action::button, 0, 0, static_cast<unsigned>(number(args[1])),
+                               verb == "mousedown"});
+        } else {
+            std::fprintf(stderr, "inputfeed-raw-xtest: cannot read script line: %.*s\n",
+                         static_cast<int>(line.size()), line.data());
+            std::exit(1);
+        }
+    }
+    return actions;
+}
+
+void postActions(Display* display, const std::vector<Action>& actions, unsigned long batch) {
+    unsigned long pending = 0;
+    for (const Action& action : actions) {
+        switch (action.kind) {
+            case Action::motion:
+                XTestFakeMotionEvent(display, -1, action.x, action.y, CurrentTime);
+                break;
+            case Action::key:
+                XTestFakeKeyEvent(display, action.detail, action.down, CurrentTime);
+                break;
+            case Action::button:
+                XTestFakeButtonEvent(display, action.detail, action.down, CurrentTime);
+                break;
+        }
+        if (++pending == batch) {
+            XFlush(display);
+            pending = 0;
+        }
+    }
+    XFlush(display);
+}
+
+int post(const char* path, unsigned long batch) {
+    Display* display = openDisplay();
+    postActions(display, readScript(display, path), batch);
+    XCloseDisplay(display);
+    return 0;
+}
+
+bool pointerAt(Display* display, int x, int y) {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, winX = 0, winY = 0;
+    unsigned mask = 0;
+    XQueryPointer(display, DefaultRootWindow(display), &root, &child, &rootX, &rootY, &winX, &winY,
+                  &mask);
+    return rootX == x && rootY == y;
+}
+
+// Parks the pointer away from the marker on the observing connection.
+Display* parkPointer(int markerX, int markerY) {
+    Display* display = openDisplay();
+    XTestFakeMotionEvent(display, -1, 0, 0, CurrentTime);
+    XSync(display, False);
+    if (pointerAt(display, markerX, markerY)) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: the marker must not be (0, 0)\n");
+        std::exit(1);
+    }
+    return display;
+}
+
+// Polls until the pointer is at the marker; returns when it got there.
+double awaitMarker(Display* display, int markerX, int markerY) {
+    const double since = now();
+    while (!pointerAt(display, markerX, markerY)) {
+        if (now() - since > 60) {
+            std::fprintf(stderr, "inputfeed-raw-xtest: the marker never arrived\n");
+            std::exit(1);
+        }
+    }
+    return now();
+}
+
+int timeRun(int markerX, int markerY, const char* input, char** program) {
+    Display* display = parkPointer(markerX, markerY);
+    const int inputFd = open(input, O_RDONLY);
+    if (inputFd < 0) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: cannot read %s\n", input);
+        return 1;
+    }
+    const double start = now();
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(inputFd, STDIN_FILENO);
+        execvp(program[0], program);
+        std::fprintf(stderr, "inputfeed-raw-xtest: cannot run %s\n", program[0]);
+        _exit(127);
+    }
+    close(inputFd);
+    int status = 0;
+    waitpid(child, &status, 0);
+    const double exited = now();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        std::fprintf(stderr, "inputfeed-raw-xtest: %s failed (status %d)\n", program[0], status);
+        return 1;
+    }
+    const double processed = awaitMarker(display, markerX, markerY);
+    std::printf("%.6f %.6f\n", processed - start, exited - start);
+    XCloseDisplay(display);
+    return 0;
+}
+
+// The limit: the clock starts once the script is read and the connection is
+// open, so it counts nothing but posting and the server's processing.
+int timeLimit(int markerX, int markerY, const char* path, unsigned long batch) {
+    Display* display = parkPointer(markerX, markerY);
+    Display* poster = openDisplay();
+    const std::vector<Action> actions = readScript(poster, path);
+    const double start = now();
+    postActions(poster, actions, batch);
+    const double posted = now();
+    const double processed = awaitMarker(display, markerX, markerY);
+    std::printf("%.6f %.6f\n", processed - start, posted - start);
+    XCloseDisplay(poster);
+    XCloseDisplay(display);
+    return 0;
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: inputfeed-raw-xtest post SCRIPT [BATCH]\n"
+                 "       inputfeed-raw-xtest time MARKER_X MARKER_Y INPUT -- PROGRAM [ARGS...]\n"
+                 "       inputfeed-raw-xtest limit MARKER_X MARKER_Y SCRIPT [BATCH]\n");
+    return 2;
+}
+
+unsigned long batchArgument(int argc, char** argv, int at) {
+    return argc > at ? std::max(1ul, std::strtoul(argv[at], nullptr, 10)) : 256ul;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view mode = argc >= 2 ? argv[1] : "";
+    if (mode == "post" && argc >= 3) return post(argv[2], batchArgument(argc, argv, 3));
+    if (mode == "time" && argc >= 7 && std::strcmp(argv[5], "--") == 0) {
+        return timeRun(std::atoi(argv[2]), std::atoi(argv[3]), argv[4], argv + 6);
+    }
+    if (mode == "limit" && argc >= 5) {
+        return timeLimit(std::atoi(argv[2]), std::atoi(argv[3]), argv[4],
+                         batchArgument(argc, argv, 5));
+    }
+    return usage();
+}

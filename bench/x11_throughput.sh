@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# X11 throughput: the same stream of events posted on one private Xvfb by
+#   inputfeed            reading the commands from a file,
+#   xdotool              reading the equivalent script ("xdotool -", --delay 0),
+#   inputfeed-raw-xtest  posting the same events straight through XTest with one
+#                        flush per batch: the platform's limit.
+# Each run is timed until the X server has processed the last event (see
+# bench/raw_xtest.cpp): for inputfeed and xdotool from the start of the process,
+# for the limit from its first event. The three take turns, and the medians of
+# the repetitions are compared.
+#
+#   bench/x11_throughput.sh [BUILD_DIR]       (default: build/release)
+#   EVENTS=100000 REPEAT=5 BATCH=256 bench/x11_throughput.sh build/release
+set -euo pipefail
+
+build=${1:-build/release}
+events=${EVENTS:-100000}
+repeat=${REPEAT:-5}
+batch=${BATCH:-256}
+# shellcheck source=bench/common.sh
+. "$(dirname "$0")/common.sh"
+agent=$(built_program "$build" inputfeed)
+raw=$(built_program "$build" inputfeed-raw-xtest)
+command -v xdotool >/dev/null || { echo "x11_throughput: xdotool is not installed" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'stop_private_xvfb; rm -rf "$work"' EXIT
+start_private_xvfb "$work"
+
+# The stream, in blocks of ten commands: six moves, a key press and release, and
+# a press and release of a mouse button, positions in [0,1200) x [0,1000). The
+# last command moves to the marker position, which appears nowhere else.
+# Every command becomes the same X requests whoever posts it: a press or release
+# at a position is a motion followed by the button.
+marker_x=1277
+marker_y=1021
+awk -v n="$events" -v mx="$marker_x" -v my="$marker_y" -v json="$work/stream.jsonl" -v script="$work/stream.xdo" '
+BEGIN {
+  split("KeyA KeyS Digit1 Space ShiftLeft ArrowLeft Enter Tab", code, " ")
+  split("a s 1 space Shift_L Left Return Tab", sym, " ")
+  for (i = 0; i < n - 1; i++) {
+    step = i % 10
+    x = (i * 37) % 1200; y = (i * 53) % 1000
+    if (step < 6) {
+      printf "{\"type\":\"pointerMove\",\"x\":%d.25,\"y\":%d.25}\n", x, y > json
+      printf "mousemove %d %d\n", x, y > script
+    } else if (step < 8) {
+      k = int(i / 10) % 8 + 1
+      printf "{\"type\":\"%s\",\"code\":\"%s\"}\n", (step == 6 ? "keyDown" : "keyUp"), code[k] > json
+      printf "%s --delay 0 %s\n", (step == 6 ? "keydown" : "keyup"), sym[k] > script
+    } else {
+      b = int(i / 10) % 3
+      printf "{\"type\":\"%s\",\"x\":%d.25,\"y\":%d.25,\"button\":%d}\n", (step == 8 ? "pointerDown" : "pointerUp"), x, y, b > json
+      printf "mousemove %d %d\n%s %d\n", x, y, (step == 8 ? "mousedown" : "mouseup"), b + 1 > script
+    }
+  }
+  printf "{\"type\":\"pointerMove\",\"x\":%d,\"y\":%d}\n", mx, my > json
+  printf "mousemove %d %d\n", mx, my > script
+}'
+
+timed() {  # INPUT PROGRAM ARGS... -> seconds until the server processed the last event
+  "$raw" time "$marker_x" "$marker_y" "$@" | cut -d' ' -f1
+}
+
+echo "display $DISPLAY, $events commands per run ($(wc -l <"$work/stream.xdo") xdotool commands), $repeat runs each"
+: >"$work/agent" ; : >"$work/xdotool" ; : >"$work/raw"
+for run in $(seq "$repeat"); do
+  a=$(timed "$work/stream.jsonl" -- "$agent")
+  x=$(timed "$work/stream.xdo" -- xdotool -)
+  r=$("$raw" limit "$marker_x" "$marker_y" "$work/stream.xdo" "$batch" | cut -d" " -f1)
+  echo "$a" >>"$work/agent"; echo "$x" >>"$work/xdotool"; echo "$r" >>"$work/raw"
+  printf 'run %d: inputfeed %.3f s, xdotool %.3f s, raw XTest %.3f s\n' "$run" "$a" "$x" "$r"
+done
+
+median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+a=$(median "$work/agent"); x=$(median "$work/xdotool"); r=$(median "$work/raw")
+awk -v n="$events" -v a="$a" -v x="$x" -v r="$r" -v batch="$batch" 'BEGIN {
+  printf "\nmedian wall time and commands per second:\n"
+  printf "  inputfeed    %8.3f s  %10.0f /s\n", a, n / a
+  printf "  xdotool      %8.3f s  %10.0f /s\n", x, n / x
+  printf "  raw XTest    %8.3f s  %10.0f /s  (flush every %d events)\n", r, n / r, batch
+  printf "inputfeed / raw limit: %.0f %%\n", 100 * r / a
+  printf "inputfeed / xdotool:   %.1fx\n", x / a
+}'
