@@ -34,7 +34,7 @@ step "building inputfeed (release)"
 cmake --preset release -DINPUTFEED_BUILD_TESTS=ON >/dev/null
 cmake --build --preset release --target inputfeed inputfeed-observe
 agent=build/release/src/inputfeed
-observer=build/release/tests/x11/inputfeed-observe
+observer=build/release/tools/observe/inputfeed-observe
 if [ ! -x "$agent" ] || [ ! -x "$observer" ]; then
     echo "quickstart: the build made no X11 agent (are libx11-dev and libxtst-dev installed?)" >&2
     exit 1

@@ -11,22 +11,21 @@
 
 namespace {
 
-int notAnEvent = 0;
+int notAnObject = 0;
+const auto fakeSource = reinterpret_cast<CGEventSourceRef>(&notAnObject);
 
-CFDictionaryRef dictionary(
-    CFIndex count, const void* key, const void* value,
+CFDictionaryRef options(
+    CFIndex count = 1, const void* key = kAXTrustedCheckOptionPrompt,
+    const void* value = kCFBooleanTrue,
     const CFDictionaryKeyCallBacks* keyCallBacks = &kCFTypeDictionaryKeyCallBacks) {
     const void* keys[] = {key, kCFBooleanTrue};
     const void* values[] = {value, kCFBooleanTrue};
     return CFDictionaryCreate(nullptr, keys, values, count, keyCallBacks,
                               &kCFTypeDictionaryValueCallBacks);
 }
-
-CFDictionaryRef trustOptions() {
-    return dictionary(1, kAXTrustedCheckOptionPrompt, kCFBooleanTrue);
-}
-void trust() {
-    AXIsProcessTrustedWithOptions(trustOptions());
+CFDictionaryRef ask(CFDictionaryRef options) {
+    AXIsProcessTrustedWithOptions(options);
+    return options;
 }
 CGEventRef mouse() {
     return CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, CGPointMake(1, 2),
@@ -39,125 +38,67 @@ CGEventRef posted(CGEventRef event) {
     CGEventPost(kCGHIDEventTap, event);
     return event;
 }
+template <class T>
+T released(T object) {
+    CFRelease(object);
+    return object;
+}
+// Returns `event` once a newer event is live.
+CGEventRef afterNewerEvent(CGEventRef event) {
+    key();
+    return event;
+}
 
 struct Mode {
     std::string_view name;
     void (*commit)();
 };
 
-// Each mode does things right up to its one misuse, which comes last.
+// Each mode does things right, left to right, up to its one misuse, which comes last.
 constexpr Mode kModes[] = {
+    // Not the trust options, so releasing the last dictionary is fine.
     {"clean",
      [] {
-         trust();
-         CFRelease(posted(mouse()));
-         CFRelease(posted(key()));
-         CFRelease(dictionary(0, nullptr, nullptr));  // not the trust options: fine
+         ask(options()), released(posted(mouse())), released(posted(key())), released(options(0));
      }},
     {"mouse-source",
-     [] {
-         CGEventCreateMouseEvent(reinterpret_cast<CGEventSourceRef>(&notAnEvent),
-                                 kCGEventMouseMoved, CGPointMake(0, 0), kCGMouseButtonLeft);
-     }},
-    {"key-source",
-     [] { CGEventCreateKeyboardEvent(reinterpret_cast<CGEventSourceRef>(&notAnEvent), 0, true); }},
+     [] { CGEventCreateMouseEvent(fakeSource, kCGEventMouseMoved, {}, kCGMouseButtonLeft); }},
+    {"key-source", [] { CGEventCreateKeyboardEvent(fakeSource, 0, true); }},
     {"tap", [] { CGEventPost(static_cast<CGEventTapLocation>(1), mouse()); }},
-    {"post-foreign",
-     [] { CGEventPost(kCGHIDEventTap, reinterpret_cast<CGEventRef>(&notAnEvent)); }},
-    {"post-released",
-     [] {
-         CGEventRef e = posted(mouse());
-         CFRelease(e);
-         CGEventPost(kCGHIDEventTap, e);
-     }},
-    {"post-stale",  // a released handle while a newer event is live
-     [] {
-         CGEventRef e = posted(mouse());
-         CFRelease(e);
-         key();
-         CGEventPost(kCGHIDEventTap, e);
-     }},
+    {"post-foreign", [] { posted(reinterpret_cast<CGEventRef>(&notAnObject)); }},
+    {"post-released", [] { posted(released(posted(mouse()))); }},
+    {"post-stale", [] { posted(afterNewerEvent(released(posted(mouse())))); }},
     {"post-twice", [] { posted(posted(key())); }},
-    {"release-twice",
-     [] {
-         CGEventRef e = posted(key());
-         CFRelease(e);
-         CFRelease(e);
-     }},
-    {"release-foreign", [] { CFRelease(&notAnEvent); }},
+    {"release-twice", [] { released(released(posted(key()))); }},
+    {"release-foreign", [] { CFRelease(&notAnObject); }},
     {"release-null", [] { CFRelease(nullptr); }},
-    {"release-dictionary-twice",
-     [] {
-         CFDictionaryRef d = dictionary(0, nullptr, nullptr);
-         CFRelease(d);
-         CFRelease(d);
-     }},
-    {"create-while-unreleased",
-     [] {
-         posted(mouse());
-         key();
-     }},
-    {"unreleased-at-exit",
-     [] {
-         posted(mouse());
-         std::exit(0);  // as returning from main does, but before the marker
-     }},
-    {"options-null", [] { AXIsProcessTrustedWithOptions(nullptr); }},
-    {"options-foreign",
-     [] { AXIsProcessTrustedWithOptions(reinterpret_cast<CFDictionaryRef>(kCFBooleanTrue)); }},
-    {"options-released",
-     [] {
-         CFDictionaryRef d = trustOptions();
-         CFRelease(d);
-         AXIsProcessTrustedWithOptions(d);
-     }},
-    {"options-two-entries",
-     [] {
-         AXIsProcessTrustedWithOptions(dictionary(2, kAXTrustedCheckOptionPrompt, kCFBooleanTrue));
-     }},
-    {"options-key",
-     [] { AXIsProcessTrustedWithOptions(dictionary(1, kCFBooleanTrue, kCFBooleanTrue)); }},
+    {"release-dictionary-twice", [] { released(released(options(0))); }},
+    {"create-while-unreleased", [] { posted(mouse()), key(); }},
+    // As returning from main does, but before the marker.
+    {"unreleased-at-exit", [] { posted(mouse()), std::exit(0); }},
+    {"options-null", [] { ask(nullptr); }},
+    {"options-foreign", [] { ask(reinterpret_cast<CFDictionaryRef>(kCFBooleanTrue)); }},
+    {"options-released", [] { ask(released(options())); }},
+    {"options-two-entries", [] { ask(options(2)); }},
+    {"options-key", [] { ask(options(1, kCFBooleanTrue)); }},
     {"options-value",
-     [] {
-         AXIsProcessTrustedWithOptions(
-             dictionary(1, kAXTrustedCheckOptionPrompt, kAXTrustedCheckOptionPrompt));
-     }},
+     [] { ask(options(1, kAXTrustedCheckOptionPrompt, kAXTrustedCheckOptionPrompt)); }},
     {"options-callbacks",
-     [] {
-         AXIsProcessTrustedWithOptions(
-             dictionary(1, kAXTrustedCheckOptionPrompt, kCFBooleanTrue, nullptr));
-     }},
-    {"trust-twice",
-     [] {
-         trust();
-         trust();
-     }},
-    {"trust-after-event",
-     [] {
-         CFRelease(posted(key()));
-         trust();
-     }},
-    {"release-trust-options",
-     [] {
-         CFDictionaryRef options = trustOptions();
-         AXIsProcessTrustedWithOptions(options);
-         CFRelease(options);
-     }},
+     [] { ask(options(1, kAXTrustedCheckOptionPrompt, kCFBooleanTrue, nullptr)); }},
+    {"trust-twice", [] { ask(options()), ask(options()); }},
+    {"trust-after-event", [] { released(posted(key())), ask(options()); }},
+    {"release-trust-options", [] { released(ask(options())); }},
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fputs("usage: macos-standin-misuse MODE\n", stderr);
-        return 2;
-    }
     for (const Mode& mode : kModes) {
-        if (mode.name != argv[1]) continue;
+        if (argc != 2 || mode.name != argv[1]) continue;
         mode.commit();
         constexpr std::string_view marker = "CONTINUED\n";
         return ::write(STDOUT_FILENO, marker.data(), marker.size()) < 0;
     }
-    std::fprintf(stderr, "unknown mode: %s\n", argv[1]);
+    std::fputs("usage: macos-standin-misuse MODE (a mode the driver knows)\n", stderr);
     return 2;
 }

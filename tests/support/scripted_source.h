@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -27,34 +26,27 @@ struct ReadStep {
 
 class ScriptedSource {
 public:
-    explicit ScriptedSource(std::vector<ReadStep> steps, std::size_t maxRead = SIZE_MAX)
-        : steps_(std::move(steps)), maxRead_(maxRead) {}
+    explicit ScriptedSource(std::vector<ReadStep> script, std::size_t maxRead = SIZE_MAX)
+        : steps_(std::move(script)), maxRead_(maxRead) {}
 
-    // Called at the start of every read, before any bytes are handed over.
-    std::function<void()> onRead;
+    std::function<void()> onRead = [] {};  // called at the start of every read
     std::size_t reads = 0;
-
     LineReader reader{&ScriptedSource::read, this};
 
 private:
     static ssize_t read(void* context, char* buffer, std::size_t size) {
         auto& self = *static_cast<ScriptedSource*>(context);
         ++self.reads;
-        if (self.onRead) self.onRead();
-        while (self.step_ < self.steps_.size()) {
+        self.onRead();
+        for (; self.step_ < self.steps_.size(); ++self.step_, self.offset_ = 0) {
             const ReadStep& step = self.steps_[self.step_];
             if (step.error != 0) {
                 ++self.step_;
                 errno = step.error;
                 return -1;
             }
-            const std::size_t left = step.bytes.size() - self.offset_;
-            if (left == 0) {
-                ++self.step_;
-                self.offset_ = 0;
-                continue;
-            }
-            const std::size_t n = std::min({left, size, self.maxRead_});
+            const std::size_t n = std::min({step.bytes.size() - self.offset_, size, self.maxRead_});
+            if (n == 0) continue;
             std::memcpy(buffer, step.bytes.data() + self.offset_, n);
             self.offset_ += n;
             return static_cast<ssize_t>(n);

@@ -48,10 +48,7 @@ struct CGPoint {
 typedef struct CGPoint CGPoint;
 
 static inline CGPoint CGPointMake(CGFloat x, CGFloat y) {
-    CGPoint p;
-    p.x = x;
-    p.y = y;
-    return p;
+    return CGPoint{x, y};
 }
 
 typedef struct __CGEvent* CGEventRef;
