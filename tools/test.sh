@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds and runs every test: installs missing Debian packages, then the debug
+# build with warnings as errors (unit, end-to-end, stand-in, X11 on a private
+# Xvfb, corpus replay), the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the end-to-end streams under valgrind.
+#
+#   tools/test.sh [--quick] [--json-test-suite DIR]
+#
+#   --quick               only the debug build's suite
+#   --json-test-suite DIR also run the decoder over a JSON conformance corpus
+#                         (a folder of y_/n_/i_ files)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+suite=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) quick=1 ;;
+    --json-test-suite) suite=$(cd "$2" && pwd); shift ;;
+    *) echo "usage: tools/test.sh [--quick] [--json-test-suite DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+tools/install-deps.sh
+jobs=$(nproc 2>/dev/null || echo 2)
+
+step() { printf '\n==> %s\n' "$*"; }
+
+step "debug build, warnings as errors"
+cmake --preset dev -DINPUTFEED_WERROR=ON -DINPUTFEED_VALGRIND=ON \
+      -DINPUTFEED_JSON_TEST_SUITE="$suite" >/dev/null
+cmake --build --preset dev -j "$jobs"
+step "tests"
+ctest --preset dev -j "$jobs" -LE valgrind
+
+[ "$quick" -eq 1 ] && exit 0
+
+step "end-to-end streams under valgrind"
+ctest --preset dev -j "$jobs" -L valgrind
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer build"
+cmake --preset asan -DINPUTFEED_WERROR=ON -DINPUTFEED_JSON_TEST_SUITE="$suite" >/dev/null
+cmake --build --preset asan -j "$jobs"
+step "tests under the sanitizers"
+ctest --preset asan -j "$jobs" -LE valgrind
+
+step "all tests passed"
