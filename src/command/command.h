@@ -26,18 +26,18 @@ struct Command {
 enum class CodingKeys : std::uint8_t { type, x, y, button, keyCode, code };
 
 inline constexpr std::array<CodingKeys, 6> allCodingKeys{
-    CodingKeys::type,    CodingKeys::x,       CodingKeys::y,
-    CodingKeys::button,  CodingKeys::keyCode, CodingKeys::code,
+    CodingKeys::type,   CodingKeys::x,       CodingKeys::y,
+    CodingKeys::button, CodingKeys::keyCode, CodingKeys::code,
 };
 
 constexpr std::string_view jsonName(CodingKeys key) {
     switch (key) {
-    case CodingKeys::type: return "type";
-    case CodingKeys::x: return "x";
-    case CodingKeys::y: return "y";
-    case CodingKeys::button: return "button";
-    case CodingKeys::keyCode: return "keyCode";
-    case CodingKeys::code: return "code";
+        case CodingKeys::type: return "type";
+        case CodingKeys::x: return "x";
+        case CodingKeys::y: return "y";
+        case CodingKeys::button: return "button";
+        case CodingKeys::keyCode: return "keyCode";
+        case CodingKeys::code: return "code";
     }
     return {};
 }
