@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds and runs every test: installs missing Debian packages, then the debug
-# build with warnings as errors (unit, end-to-end, stand-in, X11 on a private
-# Xvfb, corpus replay), the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the end-to-end streams under valgrind.
+# Builds and runs every test: installs missing Debian packages, then the g++
+# debug build with warnings as errors (unit, end-to-end, stand-in, X11 on a
+# private Xvfb, corpus replay), the end-to-end streams under valgrind, and the
+# same suite built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/test.sh [--quick] [--json-test-suite DIR]
 #
@@ -40,7 +40,7 @@ ctest --preset dev -j "$jobs" -LE valgrind
 step "end-to-end streams under valgrind"
 ctest --preset dev -j "$jobs" -L valgrind
 
-step "AddressSanitizer + UndefinedBehaviorSanitizer build"
+step "AddressSanitizer + UndefinedBehaviorSanitizer build (clang)"
 cmake --preset asan -DINPUTFEED_WERROR=ON -DINPUTFEED_JSON_TEST_SUITE="$suite" >/dev/null
 cmake --build --preset asan -j "$jobs"
 step "tests under the sanitizers"
