@@ -1,11 +1,10 @@
 #include "line_reader.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/streams.h"
 
 namespace inputfeed {
 namespace {
@@ -30,18 +29,10 @@ LineReader::LineReader(ReadFunction read, void* context)
 LineReader::~LineReader() = default;
 
 ssize_t LineReader::readSome(char* buffer, std::size_t size) {
+    if (!read_) return readInput(fd_, buffer, size);
     for (;;) {
-        const ssize_t n = read_ ? read_(context_, buffer, size) : ::read(fd_, buffer, size);
-        if (n >= 0) return n;
-        if (errno == EINTR) continue;
-        // A descriptor inherited in non-blocking mode would otherwise end the
-        // input the first time the sender pauses; wait for data instead.
-        if (!read_ && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{fd_, POLLIN, 0};
-            if (::poll(&ready, 1, -1) < 0 && errno != EINTR) return -1;
-            continue;
-        }
-        return -1;
+        const ssize_t n = read_(context_, buffer, size);
+        if (n >= 0 || errno != EINTR) return n;
     }
 }
 

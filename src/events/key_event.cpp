@@ -22,7 +22,23 @@ constexpr bool namesAreDistinct() {
 }
 static_assert(namesAreDistinct(), "key names must be distinct");
 
+// Row index + 1 by virtual key; 0 where no key has the number.
+constexpr auto rowByVirtualKey = [] {
+    std::array<unsigned char, kVirtualKeyLimit> rows{};
+    for (std::size_t i = 0; i < macKeyCodes.size(); ++i) {
+        const VirtualKey key = macKeyCodes[i].virtualKey;
+        if (key >= kVirtualKeyLimit || rows[key] != 0) throw "virtual keys must be distinct";
+        rows[key] = static_cast<unsigned char>(i + 1);
+    }
+    return rows;
+}();
+
 }  // namespace
+
+const KeyName* keyOf(VirtualKey virtualKey) {
+    if (virtualKey >= kVirtualKeyLimit || rowByVirtualKey[virtualKey] == 0) return nullptr;
+    return &macKeyCodes[rowByVirtualKey[virtualKey] - 1u];
+}
 
 std::optional<VirtualKey> lookupKey(std::string_view name) {
     const auto* it = std::lower_bound(

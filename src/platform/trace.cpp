@@ -1,14 +1,10 @@
 // The dry run: instead of posting input, writes one line per platform call to
 // standard output (the form is in trace_format.h).
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
 #include <cstddef>
 
 #include "platform/platform.h"
+#include "platform/streams.h"
 #include "platform/trace_format.h"
 
 namespace inputfeed {
@@ -64,24 +60,10 @@ public:
     void releaseEvent(EventRef) override {}
 
     void flush() override {
-        std::size_t done = 0;
-        while (done < used_ && !broken_) {
-            const ssize_t n = ::write(STDOUT_FILENO, out_ + done, used_ - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                // Standard output inherited in non-blocking mode: wait, do not drop.
-                pollfd ready{STDOUT_FILENO, POLLOUT, 0};
-                if (::poll(&ready, 1, -1) < 0 && errno != EINTR) broken_ = true;
-            } else {
-                // Closed or failed output (no reader, full disk, ...): the report
-                // can no longer reach anyone, so it is dropped from here on while
-                // the input is still read to its end, as the agent would.
-                broken_ = true;
-            }
-        }
+        // Once the output is gone (closed, no reader, full disk) the report can
+        // reach no one, so it is dropped from then on while the input is still
+        // read to its end, as the agent would.
+        if (!broken_ && used_ > 0) broken_ = !writeOutput(out_, used_);
         used_ = 0;
     }
 
@@ -99,9 +81,6 @@ private:
 }  // namespace
 
 std::unique_ptr<Platform> openPlatform() {
-    // Without this a reader that goes away would kill the dry run with SIGPIPE;
-    // the failed write is handled in flush() instead.
-    std::signal(SIGPIPE, SIG_IGN);
     return std::make_unique<TracePlatform>();
 }
 

@@ -29,54 +29,8 @@ struct PlatformEvent {
 
 namespace {
 
-// Where each virtual key sits on the keyboard: its XKB key name (the physical
-// position, independent of the layout), an alternative name some keymaps use
-// instead, and its Linux input-event code, which evdev-based servers offset by 8.
-struct KeyPosition {
-    VirtualKey virtualKey;
-    std::string_view name;
-    std::string_view altName;
-    unsigned int evdevCode;
-};
-
-constexpr std::array<KeyPosition, 64> keyPositions{{
-    {0x00, "AC01", "", 30},  {0x01, "AC02", "", 31},      {0x02, "AC03", "", 32},
-    {0x03, "AC04", "", 33},  {0x04, "AC06", "", 35},      {0x05, "AC05", "", 34},
-    {0x06, "AB01", "", 44},  {0x07, "AB02", "", 45},      {0x08, "AB03", "", 46},
-    {0x09, "AB04", "", 47},  {0x0B, "AB05", "", 48},      {0x0C, "AD01", "", 16},
-    {0x0D, "AD02", "", 17},  {0x0E, "AD03", "", 18},      {0x0F, "AD04", "", 19},
-    {0x10, "AD06", "", 21},  {0x11, "AD05", "", 20},      {0x12, "AE01", "", 2},
-    {0x13, "AE02", "", 3},   {0x14, "AE03", "", 4},       {0x15, "AE04", "", 5},
-    {0x16, "AE06", "", 7},   {0x17, "AE05", "", 6},       {0x18, "AE12", "", 13},
-    {0x19, "AE09", "", 10},  {0x1A, "AE07", "", 8},       {0x1B, "AE11", "", 12},
-    {0x1C, "AE08", "", 9},   {0x1D, "AE10", "", 11},      {0x1E, "AD12", "", 27},
-    {0x1F, "AD09", "", 24},  {0x20, "AD07", "", 22},      {0x21, "AD11", "", 26},
-    {0x22, "AD08", "", 23},  {0x23, "AD10", "", 25},      {0x24, "RTRN", "", 28},
-    {0x25, "AC09", "", 38},  {0x26, "AC07", "", 36},      {0x27, "AC11", "", 40},
-    {0x28, "AC08", "", 37},  {0x29, "AC10", "", 39},      {0x2A, "BKSL", "AC12", 43},
-    {0x2B, "AB08", "", 51},  {0x2C, "AB10", "", 53},      {0x2D, "AB06", "", 49},
-    {0x2E, "AB07", "", 50},  {0x2F, "AB09", "", 52},      {0x30, "TAB", "", 15},
-    {0x31, "SPCE", "", 57},  {0x32, "TLDE", "", 41},      {0x33, "BKSP", "", 14},
-    {0x35, "ESC", "", 1},    {0x37, "LWIN", "LMTA", 125}, {0x38, "LFSH", "", 42},
-    {0x3A, "LALT", "", 56},  {0x3B, "LCTL", "", 29},      {0x3C, "RTSH", "", 54},
-    {0x3D, "RALT", "", 100}, {0x3E, "RCTL", "", 97},      {0x7B, "LEFT", "", 105},
-    {0x7C, "RGHT", "", 106}, {0x7D, "DOWN", "", 108},     {0x7E, "UP", "", 103},
-    {0x75, "DELE", "", 111},
-}};
-
-constexpr bool everyKeyHasAPosition() {
-    for (const KeyName& key : macKeyCodes) {
-        if (std::none_of(keyPositions.begin(), keyPositions.end(),
-                         [&](const KeyPosition& p) { return p.virtualKey == key.virtualKey; })) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(everyKeyHasAPosition(), "every key of macKeyCodes needs a keyboard position");
-
-// Virtual keys are below 128; a keycode of 0 marks a key this server lacks.
-using KeycodeTable = std::array<unsigned char, 128>;
+// X keycodes by virtual key; 0 marks a key this server lacks.
+using KeycodeTable = std::array<unsigned char, kVirtualKeyLimit>;
 
 // XKB names are four bytes, padded with NULs when shorter.
 bool sameKeyName(const char (&xkbName)[XkbKeyNameLength], std::string_view name) {
@@ -120,11 +74,11 @@ KeycodeTable resolveKeycodes(Display* display) {
     const bool haveNames = xkb && xkb->names && xkb->names->keys;
 
     KeycodeTable table{};
-    for (const KeyPosition& key : keyPositions) {
+    for (const KeyName& key : macKeyCodes) {
         int keycode = 0;
         if (haveNames) {
-            keycode = keycodeNamed(*xkb, key.name);
-            if (keycode == 0) keycode = keycodeNamed(*xkb, key.altName);
+            keycode = keycodeNamed(*xkb, key.xkbName);
+            if (keycode == 0) keycode = keycodeNamed(*xkb, key.xkbAlias);
         }
         if (keycode == 0) {
             keycode = static_cast<int>(key.evdevCode) + 8;
