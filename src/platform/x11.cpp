@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "events/key_event.h"
-#include "platform/platform.h"
+#include "platform/linux_backends.h"
 
 namespace inputfeed {
 
@@ -227,7 +227,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Platform> openPlatform() {
+std::unique_ptr<Platform> openX11Platform() {
     // X11 knows no trust to wait for: without a display or XTEST nothing could
     // ever be posted, so the agent stops here rather than run to no effect.
     const char* name = std::getenv("DISPLAY");

@@ -11,9 +11,14 @@
 // settled on (after confining the pointer to the screen), in the server's order.
 //
 //   inputfeed-observe [--home X Y] COMMAND [ARG...]
+//   inputfeed-observe --window X Y WIDTH HEIGHT COMMAND [ARG...]
 //
 // --home first moves the pointer to (X, Y) unrecorded, so that output does not
-// depend on where an earlier run left it. The exit status is the command's.
+// depend on where an earlier run left it. --window prints instead what one
+// window at that place receives, with no "pointer" line: on an X server that
+// serves a Wayland compositor (Xwayland), input reaches the server only while
+// one of its windows is under the pointer or has the focus. The exit status is
+// the command's.
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xproto.h>
@@ -91,6 +96,70 @@ int fail(const char* message) {
     return 2;
 }
 
+pid_t start(char** command) {
+    const pid_t child = fork();
+    if (child == 0) {
+        execvp(command[0], command);
+        std::perror(command[0]);
+        _exit(127);
+    }
+    return child;
+}
+
+int exitStatus(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// --window: an override-redirect window (which a compositor shows where it
+// asks to be, and focuses) printing the input it receives. Its events come
+// from the compositor by way of the X server, with no way to wait for them
+// to be through; after the command ends it waits for 300 ms of quiet.
+int watchWindow(Display* display, const int (&place)[4], char** command) {
+    XSetWindowAttributes attributes{};
+    attributes.override_redirect = True;
+    attributes.background_pixel = BlackPixel(display, DefaultScreen(display));
+    attributes.event_mask = PointerMotionMask | ButtonPressMask | ButtonReleaseMask | KeyPressMask |
+                            KeyReleaseMask | StructureNotifyMask;
+    const Window window = XCreateWindow(
+        display, DefaultRootWindow(display), place[0], place[1], static_cast<unsigned>(place[2]),
+        static_cast<unsigned>(place[3]), 0, CopyFromParent, InputOutput, CopyFromParent,
+        CWOverrideRedirect | CWBackPixel | CWEventMask, &attributes);
+    XMapRaised(display, window);
+    XEvent event;
+    do XNextEvent(display, &event);
+    while (event.type != MapNotify);
+    XSetInputFocus(display, window, RevertToParent, CurrentTime);
+    XSync(display, False);
+
+    const pid_t child = start(command);
+    if (child < 0) return fail("cannot start the command");
+    int status = 0;
+    bool running = true;
+    for (int quiet = 0; running || quiet < 30;) {
+        if (running && waitpid(child, &status, WNOHANG) != 0) running = false;
+        pollfd fd{ConnectionNumber(display), POLLIN, 0};
+        quiet = XPending(display) > 0 || poll(&fd, 1, 10) > 0 ? 0 : quiet + 1;
+        while (XPending(display) > 0) {
+            XNextEvent(display, &event);
+            xEvent wire{};
+            wire.u.u.type = static_cast<BYTE>(event.type);
+            if (event.type == MotionNotify) {
+                wire.u.keyButtonPointer.rootX = static_cast<INT16>(event.xmotion.x_root);
+                wire.u.keyButtonPointer.rootY = static_cast<INT16>(event.xmotion.y_root);
+            } else if (event.type == ButtonPress || event.type == ButtonRelease) {
+                wire.u.u.detail = static_cast<BYTE>(event.xbutton.button);
+                wire.u.keyButtonPointer.rootX = static_cast<INT16>(event.xbutton.x_root);
+                wire.u.keyButtonPointer.rootY = static_cast<INT16>(event.xbutton.y_root);
+            } else if (event.type == KeyPress || event.type == KeyRelease) {
+                wire.u.u.detail = static_cast<BYTE>(event.xkey.keycode);
+            }
+            printEvent(display, wire);
+        }
+    }
+    XCloseDisplay(display);
+    return exitStatus(status);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -98,13 +167,21 @@ int main(int argc, char** argv) {
     bool home = false;
     int homeX = 0;
     int homeY = 0;
+    if (argc > 6 && std::strcmp(argv[1], "--window") == 0) {
+        Display* display = XOpenDisplay(nullptr);
+        if (!display) return fail("cannot open the display");
+        const int place[4] = {std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]),
+                              std::atoi(argv[5])};
+        return watchWindow(display, place, argv + 6);
+    }
     if (argc > 3 && std::strcmp(argv[1], "--home") == 0) {
         home = true;
         homeX = std::atoi(argv[2]);
         homeY = std::atoi(argv[3]);
         first = 4;
     }
-    if (first >= argc) return fail("usage: inputfeed-observe [--home X Y] COMMAND [ARG...]");
+    if (first >= argc)
+        return fail("usage: inputfeed-observe [--home X Y | --window X Y W H] COMMAND [ARG...]");
 
     // RECORD needs two connections: one switches to delivering recorded data,
     // the other controls the recording and answers keysym and pointer queries.
@@ -135,13 +212,8 @@ int main(int argc, char** argv) {
     }
     while (!recording.started) pump(control, data, 100);
 
-    const pid_t child = fork();
+    const pid_t child = start(argv + first);
     if (child < 0) return fail("cannot start the command");
-    if (child == 0) {
-        execvp(argv[first], argv + first);
-        std::perror(argv[first]);
-        _exit(127);
-    }
     int status = 0;
     while (waitpid(child, &status, WNOHANG) == 0) pump(control, data, 10);
 
@@ -165,6 +237,5 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     XCloseDisplay(data);
     XCloseDisplay(control);
-    if (WIFEXITED(status)) return WEXITSTATUS(status);
-    return 128 + WTERMSIG(status);
+    return exitStatus(status);
 }

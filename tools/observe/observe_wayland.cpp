@@ -1,0 +1,171 @@
+// inputfeed-observe-wayland: runs a command while a full-screen window on every
+// output of the Wayland compositor records the input it receives, and prints
+// each event as it arrives, one line per event:
+//
+//   motion X Y                  the pointer entered a window or moved, to (X, Y)
+//   button press|release B X Y  evdev button B went down or up at (X, Y)
+//   key press|release K SYM     evdev key K went down or up; SYM is the keysym it
+//                               gives with the modifiers then in effect
+//   keymap NAME                 the next key is read with the layout NAME, which
+//                               is not the one the keyboard had at the start
+//
+// Positions are the compositor's global logical coordinates, exact to the
+// 1/256 that Wayland carries; a motion to where the pointer already is is not
+// repeated.
+//
+//   inputfeed-observe-wayland [--layout L] [--count] [--time] COMMAND [ARG...]
+//
+// The command runs once the windows are shown and one has the keyboard focus
+// (input sent earlier would be lost). On a seat without a pointer or keyboard
+// (a headless compositor's), it holds stand-ins for them; --layout L makes the
+// stand-in keyboard one with the XKB layout L (default us) and the seat's
+// current keyboard, as if the user had just typed on it. --count prints only the number of events
+// of each kind at the end; --time adds the seconds from the first event to the last. The exit
+// status is the command's; 2 when the observer fails or the compositor drops
+// its connection.
+#include <poll.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "wayland_windows.h"
+
+namespace {
+
+using inputfeed::observe::Windows;
+
+double now() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// A multiple of 1/256 in the fewest decimals that are exact.
+const char* number(double value, char (&buffer)[32]) {
+    std::snprintf(buffer, sizeof buffer, "%.8f", value);
+    char* end = buffer + std::strlen(buffer);
+    while (end[-1] == '0') --end;
+    if (end[-1] == '.') --end;
+    *end = '\0';
+    return std::strcmp(buffer, "-0") == 0 ? "0" : buffer;
+}
+
+class Printer final : public inputfeed::observe::InputSink {
+public:
+    bool running = false;
+    bool counting = false;
+    unsigned long motions = 0, buttons = 0, keys = 0;
+    double first = 0, last = 0;
+
+    void pointerAt(double x, double y) override {
+        if (x == x_ && y == y_) return;
+        x_ = x;
+        y_ = y;
+        if (!seen()) return;
+        ++motions;
+        char bx[32], by[32];
+        if (!counting) std::printf("motion %s %s\n", number(x, bx), number(y, by));
+    }
+    void button(std::uint32_t button, bool down, double x, double y) override {
+        if (!seen()) return;
+        ++buttons;
+        char bx[32], by[32];
+        if (!counting) {
+            std::printf("button %s %u %s %s\n", down ? "press" : "release", button, number(x, bx),
+                        number(y, by));
+        }
+    }
+    void key(std::uint32_t key, bool down, xkb_keysym_t keysym) override {
+        if (!seen()) return;
+        ++keys;
+        char name[64];
+        if (xkb_keysym_get_name(keysym, name, sizeof name) < 0) std::strcpy(name, "NoSymbol");
+        if (counting) return;
+        // The layout the key was read with, when it is not the one at the start.
+        if (layout_ != printedLayout_) std::printf("keymap %s\n", layout_.c_str());
+        printedLayout_ = layout_;
+        std::printf("key %s %u %s\n", down ? "press" : "release", key, name);
+    }
+    void keymap(const char* name) override {
+        layout_ = name;
+        if (!running) printedLayout_ = layout_;
+    }
+
+private:
+    bool seen() {
+        if (!running) return false;
+        last = now();
+        if (first == 0) first = last;
+        return true;
+    }
+    double x_ = -1e300, y_ = -1e300;
+    std::string layout_, printedLayout_;
+};
+
+int usage() {
+    std::fputs(
+        "usage: inputfeed-observe-wayland [--layout L] [--count] [--time] COMMAND [ARG...]\n",
+        stderr);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* layout = nullptr;
+    bool timing = false;
+    Printer printer;
+    int first = 1;
+    for (; first < argc && std::string_view(argv[first]).starts_with("--"); ++first) {
+        const std::string_view option = argv[first];
+        if (option == "--layout" && first + 1 < argc) {
+            layout = argv[++first];
+        } else if (option == "--count") {
+            printer.counting = true;
+        } else if (option == "--time") {
+            timing = true;
+        } else {
+            return usage();
+        }
+    }
+    if (first >= argc) return usage();
+
+    const auto windows = Windows::open(printer, layout);
+    if (!windows) return 2;
+    printer.running = true;
+    const pid_t child = fork();
+    if (child < 0) return 2;
+    if (child == 0) {
+        execvp(argv[first], argv + first);
+        std::perror(argv[first]);
+        _exit(127);
+    }
+    int status = 0;
+    bool lost = false;
+    while (!lost && waitpid(child, &status, WNOHANG) == 0) {
+        pollfd ready{windows->fd(), POLLIN, 0};
+        if (poll(&ready, 1, 10) == 0) std::fflush(stdout);
+        lost = !windows->dispatch();
+    }
+    // Whatever the command caused has been sent to us before this answer.
+    lost = lost || !windows->roundtrip() || !windows->dispatch();
+    if (lost) {
+        std::fputs("inputfeed-observe-wayland: the compositor dropped the connection\n", stderr);
+        if (waitpid(child, &status, WNOHANG) == 0) kill(child, SIGTERM);
+        return 2;
+    }
+    if (printer.counting) {
+        std::printf("motions %lu buttons %lu keys %lu\n", printer.motions, printer.buttons,
+                    printer.keys);
+    }
+    if (timing) std::printf("seconds %.6f\n", printer.last - printer.first);
+    std::fflush(stdout);
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    return 128 + WTERMSIG(status);
+}

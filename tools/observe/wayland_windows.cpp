@@ -1,0 +1,380 @@
+#include "wayland_windows.h"
+
+#include <linux/input-event-codes.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
+#include "xdg-output-unstable-v1-client-protocol.h"
+#include "xdg-shell-client-protocol.h"
+
+namespace inputfeed::observe {
+
+struct Windows::Output {
+    std::uint32_t name = 0;
+    wl_output* output = nullptr;
+    zxdg_output_v1* xdgOutput = nullptr;
+    std::int32_t x = 0, y = 0, width = 0, height = 0;
+};
+
+struct Windows::Window {
+    Windows* owner = nullptr;
+    const Output* output = nullptr;
+    wl_surface* surface = nullptr;
+    xdg_surface* xdgSurface = nullptr;
+    xdg_toplevel* toplevel = nullptr;
+    wl_buffer* buffer = nullptr;
+    std::int32_t width = 0, height = 0;  // asked for by the compositor
+    std::int32_t bufferWidth = 0, bufferHeight = 0;
+    bool shown = false;
+};
+
+namespace {
+
+[[noreturn]] void die(const char* message) {
+    std::fprintf(stderr, "inputfeed-observe-wayland: %s\n", message);
+    std::exit(2);
+}
+
+// A memory file holding `size` bytes, for window contents and keymaps.
+int memoryFile(std::size_t size) {
+    const int fd = memfd_create("inputfeed-observe", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) die("cannot create shared memory");
+    return fd;
+}
+
+// A plain dark buffer: the windows only need to be there.
+wl_buffer* makeBuffer(wl_shm* shm, std::int32_t width, std::int32_t height) {
+    const auto stride = width * 4;
+    const auto size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
+    const int fd = memoryFile(size);
+    void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (pixels == MAP_FAILED) die("cannot map shared memory");
+    std::fill_n(static_cast<std::uint32_t*>(pixels), size / 4, 0xff202830u);
+    munmap(pixels, size);
+    wl_shm_pool* pool = wl_shm_create_pool(shm, fd, static_cast<std::int32_t>(size));
+    wl_buffer* buffer =
+        wl_shm_pool_create_buffer(pool, 0, width, height, stride, WL_SHM_FORMAT_XRGB8888);
+    wl_shm_pool_destroy(pool);
+    close(fd);
+    return buffer;
+}
+
+}  // namespace
+
+// Every listener of the client, in one place.
+struct Listeners {
+    static void wmPing(void*, xdg_wm_base* base, std::uint32_t serial) {
+        xdg_wm_base_pong(base, serial);
+    }
+
+    static void surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial) {
+        auto* window = static_cast<Windows::Window*>(data);
+        xdg_surface_ack_configure(surface, serial);
+        const std::int32_t width = window->width > 0 ? window->width : window->output->width;
+        const std::int32_t height = window->height > 0 ? window->height : window->output->height;
+        if (!window->buffer || width != window->bufferWidth || height != window->bufferHeight) {
+            if (window->buffer) wl_buffer_destroy(window->buffer);
+            window->buffer = makeBuffer(window->owner->shm_, width, height);
+            window->bufferWidth = width;
+            window->bufferHeight = height;
+        }
+        wl_surface_attach(window->surface, window->buffer, 0, 0);
+        wl_surface_damage(window->surface, 0, 0, width, height);
+        wl_surface_commit(window->surface);
+        window->shown = true;
+    }
+
+    static void toplevelConfigure(void* data, xdg_toplevel*, std::int32_t width,
+                                  std::int32_t height, wl_array*) {
+        auto* window = static_cast<Windows::Window*>(data);
+        window->width = width;
+        window->height = height;
+    }
+    static void toplevelClose(void*, xdg_toplevel*) {}
+    static void toplevelBounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
+    static void toplevelCapabilities(void*, xdg_toplevel*, wl_array*) {}
+
+    static void logicalPosition(void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
+        auto* output = static_cast<Windows::Output*>(data);
+        output->x = x;
+        output->y = y;
+    }
+    static void logicalSize(void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+        auto* output = static_cast<Windows::Output*>(data);
+        output->width = width;
+        output->height = height;
+    }
+    static void outputDone(void*, zxdg_output_v1*) {}
+    static void outputName(void*, zxdg_output_v1*, const char*) {}
+    static void outputDescription(void*, zxdg_output_v1*, const char*) {}
+
+    static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
+        auto* self = static_cast<Windows*>(data);
+        self->capabilities_ = capabilities;
+        if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !self->pointer_) {
+            static const wl_pointer_listener listener{
+                pointerEnter,        pointerLeave,       pointerMotion,     pointerButton,
+                pointerAxis,         pointerFrame,       pointerAxisSource, pointerAxisStop,
+                pointerAxisDiscrete, pointerAxisValue120};
+            self->pointer_ = wl_seat_get_pointer(seat);
+            wl_pointer_add_listener(self->pointer_, &listener, self);
+        }
+        if ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && !self->keyboard_) {
+            static const wl_keyboard_listener listener{keymap, keyEnter,  keyLeave,
+                                                       key,    modifiers, repeatInfo};
+            self->keyboard_ = wl_seat_get_keyboard(seat);
+            wl_keyboard_add_listener(self->keyboard_, &listener, self);
+        }
+    }
+    static void seatName(void*, wl_seat*, const char*) {}
+
+    static void report(Windows* self, wl_fixed_t sx, wl_fixed_t sy) {
+        self->pointerX_ = wl_fixed_to_double(sx);
+        self->pointerY_ = wl_fixed_to_double(sy);
+        if (!self->pointerWindow_) return;
+        self->sink_.pointerAt(self->pointerWindow_->output->x + self->pointerX_,
+                              self->pointerWindow_->output->y + self->pointerY_);
+    }
+    static void pointerEnter(void* data, wl_pointer*, std::uint32_t, wl_surface* surface,
+                             wl_fixed_t sx, wl_fixed_t sy) {
+        auto* self = static_cast<Windows*>(data);
+        self->pointerWindow_ = self->windowOf(surface);
+        report(self, sx, sy);
+    }
+    static void pointerLeave(void* data, wl_pointer*, std::uint32_t, wl_surface*) {
+        static_cast<Windows*>(data)->pointerWindow_ = nullptr;
+    }
+    static void pointerMotion(void* data, wl_pointer*, std::uint32_t, wl_fixed_t sx,
+                              wl_fixed_t sy) {
+        report(static_cast<Windows*>(data), sx, sy);
+    }
+    static void pointerButton(void* data, wl_pointer*, std::uint32_t, std::uint32_t,
+                              std::uint32_t button, std::uint32_t state) {
+        auto* self = static_cast<Windows*>(data);
+        if (!self->pointerWindow_) return;
+        self->sink_.button(button, state == WL_POINTER_BUTTON_STATE_PRESSED,
+                           self->pointerWindow_->output->x + self->pointerX_,
+                           self->pointerWindow_->output->y + self->pointerY_);
+    }
+    static void pointerAxis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
+    static void pointerFrame(void*, wl_pointer*) {}
+    static void pointerAxisSource(void*, wl_pointer*, std::uint32_t) {}
+    static void pointerAxisStop(void*, wl_pointer*, std::uint32_t, std::uint32_t) {}
+    static void pointerAxisDiscrete(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
+    static void pointerAxisValue120(void*, wl_pointer*, std::uint32_t, std::int32_t) {}
+
+    static void keymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {
+        auto* self = static_cast<Windows*>(data);
+        void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
+                         ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                         : MAP_FAILED;
+        close(fd);
+        if (text == MAP_FAILED) return;
+        xkb_keymap* keymap =
+            xkb_keymap_new_from_buffer(self->xkb_, static_cast<const char*>(text),
+                                       strnlen(static_cast<const char*>(text), size),
+                                       XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        munmap(text, size);
+        if (!keymap) return;
+        const char* before = self->keymap_ ? xkb_keymap_layout_get_name(self->keymap_, 0) : "";
+        const std::string old = before ? before : "";
+        xkb_state_unref(self->state_);
+        xkb_keymap_unref(self->keymap_);
+        self->keymap_ = keymap;
+        self->state_ = xkb_state_new(keymap);
+        const char* name = xkb_keymap_layout_get_name(keymap, 0);
+        if (old != (name ? name : "")) self->sink_.keymap(name ? name : "");
+    }
+    static void keyEnter(void* data, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {
+        static_cast<Windows*>(data)->focused_ = true;
+    }
+    static void keyLeave(void* data, wl_keyboard*, std::uint32_t, wl_surface*) {
+        static_cast<Windows*>(data)->focused_ = false;
+    }
+    static void key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
+                    std::uint32_t state) {
+        auto* self = static_cast<Windows*>(data);
+        const xkb_keysym_t keysym =
+            self->state_ ? xkb_state_key_get_one_sym(self->state_, key + 8) : XKB_KEY_NoSymbol;
+        self->sink_.key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED, keysym);
+    }
+    static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
+                          std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
+        auto* self = static_cast<Windows*>(data);
+        if (self->state_)
+            xkb_state_update_mask(self->state_, depressed, latched, locked, 0, 0, group);
+    }
+    static void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
+};
+
+Windows::Windows(InputSink& sink) : sink_(sink), xkb_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {}
+
+Windows::~Windows() {
+    xkb_state_unref(state_);
+    xkb_keymap_unref(keymap_);
+    xkb_context_unref(xkb_);
+    if (display_) wl_display_disconnect(display_);
+}
+
+std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout) {
+    std::unique_ptr<Windows> windows(new Windows(sink));
+    if (!windows->start(layout)) return nullptr;
+    return windows;
+}
+
+void Windows::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                     std::uint32_t version) {
+    auto* self = static_cast<Windows*>(data);
+    const auto is = [interface](const wl_interface& wanted) {
+        return std::strcmp(interface, wanted.name) == 0;
+    };
+    const auto bind = [&](const wl_interface& wanted, std::uint32_t highest) {
+        return wl_registry_bind(registry, name, &wanted, std::min(version, highest));
+    };
+    if (is(wl_compositor_interface)) {
+        self->compositor_ = static_cast<wl_compositor*>(bind(wl_compositor_interface, 4));
+    } else if (is(wl_shm_interface)) {
+        self->shm_ = static_cast<wl_shm*>(bind(wl_shm_interface, 1));
+    } else if (is(wl_seat_interface) && !self->seat_) {
+        static const wl_seat_listener listener{Listeners::seatCapabilities, Listeners::seatName};
+        self->seat_ = static_cast<wl_seat*>(bind(wl_seat_interface, 5));
+        wl_seat_add_listener(self->seat_, &listener, self);
+    } else if (is(xdg_wm_base_interface)) {
+        static const xdg_wm_base_listener listener{Listeners::wmPing};
+        self->wmBase_ = static_cast<xdg_wm_base*>(bind(xdg_wm_base_interface, 1));
+        xdg_wm_base_add_listener(self->wmBase_, &listener, self);
+    } else if (is(zxdg_output_manager_v1_interface)) {
+        self->outputManager_ =
+            static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2));
+    } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
+        self->pointerManager_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
+            bind(zwlr_virtual_pointer_manager_v1_interface, 1));
+    } else if (is(zwp_virtual_keyboard_manager_v1_interface)) {
+        self->keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
+            bind(zwp_virtual_keyboard_manager_v1_interface, 1));
+    } else if (is(wl_output_interface)) {
+        auto output = std::make_unique<Output>();
+        output->name = name;
+        output->output = static_cast<wl_output*>(bind(wl_output_interface, 1));
+        self->outputs_.push_back(std::move(output));
+    }
+}
+
+bool Windows::start(const char* layout) {
+    display_ = wl_display_connect(nullptr);
+    if (!display_) die("cannot connect to the Wayland compositor");
+    static const wl_registry_listener listener{global, globalRemove};
+    registry_ = wl_display_get_registry(display_);
+    wl_registry_add_listener(registry_, &listener, this);
+    if (!roundtrip()) return false;
+    if (!compositor_ || !shm_ || !wmBase_ || !outputManager_ || !seat_) {
+        die("the compositor lacks wl_compositor, wl_shm, xdg_wm_base, xdg-output or a seat");
+    }
+    static const zxdg_output_v1_listener outputListener{
+        Listeners::logicalPosition, Listeners::logicalSize, Listeners::outputDone,
+        Listeners::outputName, Listeners::outputDescription};
+    for (const auto& output : outputs_) {
+        output->xdgOutput = zxdg_output_manager_v1_get_xdg_output(outputManager_, output->output);
+        zxdg_output_v1_add_listener(output->xdgOutput, &outputListener, output.get());
+    }
+    if (!roundtrip()) return false;
+    if (!standIn(layout)) return false;
+
+    static const xdg_surface_listener surfaceListener{Listeners::surfaceConfigure};
+    static const xdg_toplevel_listener toplevelListener{
+        Listeners::toplevelConfigure, Listeners::toplevelClose, Listeners::toplevelBounds,
+        Listeners::toplevelCapabilities};
+    for (const auto& output : outputs_) {
+        auto window = std::make_unique<Window>();
+        window->owner = this;
+        window->output = output.get();
+        window->surface = wl_compositor_create_surface(compositor_);
+        window->xdgSurface = xdg_wm_base_get_xdg_surface(wmBase_, window->surface);
+        xdg_surface_add_listener(window->xdgSurface, &surfaceListener, window.get());
+        window->toplevel = xdg_surface_get_toplevel(window->xdgSurface);
+        xdg_toplevel_add_listener(window->toplevel, &toplevelListener, window.get());
+        xdg_toplevel_set_title(window->toplevel, "inputfeed observer");
+        xdg_toplevel_set_app_id(window->toplevel, "inputfeed-observe");
+        xdg_toplevel_set_fullscreen(window->toplevel, output->output);
+        wl_surface_commit(window->surface);
+        windows_.push_back(std::move(window));
+    }
+    // Input sent before a window has the keyboard focus would be lost.
+    for (int i = 0; i < 500; ++i) {
+        const bool shown = std::all_of(windows_.begin(), windows_.end(),
+                                       [](const auto& window) { return window->shown; });
+        if (shown && focused_ && keymap_) return roundtrip();
+        wl_display_flush(display_);
+        pollfd ready{fd(), POLLIN, 0};
+        poll(&ready, 1, 10);
+        if (!dispatch()) return false;
+    }
+    die("no window got the keyboard focus within 5 seconds");
+}
+
+// Stand-ins for the user's hardware, on a seat that lacks it (a headless
+// compositor's): a pointer, so that the windows get pointer focus from the
+// start and miss nothing, and a keyboard with the chosen layout (US when none
+// is chosen). The keyboard is made the seat's current one the way typing makes
+// it, by a modifier state change: a lock toggled on and off, which types nothing.
+bool Windows::standIn(const char* layout) {
+    const std::uint32_t capabilities = capabilities_;
+    if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && pointerManager_) {
+        standInPointer_ =
+            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointerManager_, seat_);
+    }
+    if (!layout && ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) || !keyboardManager_)) {
+        return roundtrip();
+    }
+    if (!keyboardManager_) die("the compositor offers no virtual keyboard for --layout");
+    const xkb_rule_names names{"evdev", "pc105", layout ? layout : "us", "", ""};
+    xkb_keymap* keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    if (!keymap) die("cannot compile the keymap of that layout");
+    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+    const xkb_mod_index_t numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
+    xkb_keymap_unref(keymap);
+    const std::size_t size = std::strlen(text) + 1;
+    const int fd = memoryFile(size);
+    if (pwrite(fd, text, size, 0) != static_cast<ssize_t>(size)) die("cannot write the keymap");
+    std::free(text);
+    standInKeyboard_ =
+        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboardManager_, seat_);
+    zwp_virtual_keyboard_v1_keymap(standInKeyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                   static_cast<std::uint32_t>(size));
+    close(fd);
+    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, 1u << numLock, 0);
+    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, 0, 0);
+    return roundtrip();
+}
+
+bool Windows::dispatch() {
+    while (wl_display_prepare_read(display_) != 0) {
+        if (wl_display_dispatch_pending(display_) < 0) return false;
+    }
+    pollfd ready{fd(), POLLIN, 0};
+    if (poll(&ready, 1, 0) > 0) {
+        if (wl_display_read_events(display_) < 0) return false;
+    } else {
+        wl_display_cancel_read(display_);
+    }
+    if (wl_display_dispatch_pending(display_) < 0) return false;
+    return wl_display_flush(display_) >= 0 || errno == EAGAIN;
+}
+
+const Windows::Window* Windows::windowOf(wl_surface* surface) const {
+    for (const auto& window : windows_) {
+        if (window->surface == surface) return window.get();
+    }
+    return nullptr;
+}
+
+}  // namespace inputfeed::observe

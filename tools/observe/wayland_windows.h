@@ -1,0 +1,94 @@
+#pragma once
+
+// A Wayland client with one full-screen window on every output, reporting the
+// pointer and keyboard input its windows receive in global logical
+// coordinates. The Wayland observer and the Wayland benchmarks are built on it.
+
+#include <wayland-client.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct xdg_wm_base;
+struct xdg_surface;
+struct xdg_toplevel;
+struct zxdg_output_manager_v1;
+struct zxdg_output_v1;
+struct zwp_virtual_keyboard_manager_v1;
+struct zwp_virtual_keyboard_v1;
+struct zwlr_virtual_pointer_manager_v1;
+struct zwlr_virtual_pointer_v1;
+
+namespace inputfeed::observe {
+
+// What the windows receive. Positions are global: the window's output origin
+// plus the position on the window.
+class InputSink {
+public:
+    virtual ~InputSink() = default;
+    virtual void pointerAt(double x, double y) = 0;  // entered or moved
+    virtual void button(std::uint32_t button, bool down, double x, double y) = 0;
+    // `keysym` as the key gives it with the modifiers in effect.
+    virtual void key(std::uint32_t key, bool down, xkb_keysym_t keysym) = 0;
+    virtual void keymap(const char* layoutName) = 0;
+};
+
+class Windows {
+public:
+    // Connects, shows the windows and waits until one has the keyboard focus.
+    // Where the seat has no pointer or keyboard, or `layout` is given, it first
+    // holds stand-ins for them (see standIn).
+    // Returns null after a message on standard error.
+    static std::unique_ptr<Windows> open(InputSink& sink, const char* layout);
+    ~Windows();
+    Windows(const Windows&) = delete;
+    Windows& operator=(const Windows&) = delete;
+
+    int fd() const { return wl_display_get_fd(display_); }
+    // Reads what has arrived and reports it; false when the connection is gone.
+    bool dispatch();
+    // Waits until the compositor has sent everything that happened before.
+    bool roundtrip() { return wl_display_roundtrip(display_) >= 0; }
+
+    struct Output;
+    struct Window;
+
+private:
+    explicit Windows(InputSink& sink);
+    bool start(const char* layout);
+    bool standIn(const char* layout);
+    const Window* windowOf(wl_surface* surface) const;
+
+    static void global(void*, wl_registry*, std::uint32_t, const char*, std::uint32_t);
+    static void globalRemove(void*, wl_registry*, std::uint32_t) {}
+
+    friend struct Listeners;
+    InputSink& sink_;
+    wl_display* display_ = nullptr;
+    wl_registry* registry_ = nullptr;
+    wl_compositor* compositor_ = nullptr;
+    wl_shm* shm_ = nullptr;
+    wl_seat* seat_ = nullptr;
+    wl_pointer* pointer_ = nullptr;
+    wl_keyboard* keyboard_ = nullptr;
+    xdg_wm_base* wmBase_ = nullptr;
+    zxdg_output_manager_v1* outputManager_ = nullptr;
+    zwp_virtual_keyboard_manager_v1* keyboardManager_ = nullptr;
+    zwlr_virtual_pointer_manager_v1* pointerManager_ = nullptr;
+    zwp_virtual_keyboard_v1* standInKeyboard_ = nullptr;
+    zwlr_virtual_pointer_v1* standInPointer_ = nullptr;
+    std::uint32_t capabilities_ = 0;
+    std::vector<std::unique_ptr<Output>> outputs_;
+    std::vector<std::unique_ptr<Window>> windows_;
+
+    const Window* pointerWindow_ = nullptr;
+    double pointerX_ = 0, pointerY_ = 0;  // on pointerWindow_
+    bool focused_ = false;
+    xkb_context* xkb_ = nullptr;
+    xkb_keymap* keymap_ = nullptr;
+    xkb_state* state_ = nullptr;
+};
+
+}  // namespace inputfeed::observe
