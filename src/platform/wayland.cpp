@@ -254,6 +254,7 @@ public:
 
     void postEvent(EventRef event) override {
         if (event != &slot_ || !slotInUse_) return;
+        connection_->eventStarting();
         switch (event->kind) {
             case PlatformEvent::Kind::motion:
                 if (!moveTo(event->x, event->y)) return;
@@ -410,11 +411,12 @@ std::unique_ptr<Platform> openWaylandPlatform() {
     if (!wlroots && !connection->fakeInput()) {
         // Posting through XTEST instead would reach only Xwayland's windows.
         std::string missing;
-        if (!connection->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1 ";
-        if (!connection->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1 ";
+        if (!connection->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1, ";
+        if (!connection->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1, ";
+        missing.resize(missing.size() - 2);
         std::fprintf(stderr,
                      "inputfeed: the Wayland compositor on \"%s\" offers no way to post input: "
-                     "it lacks %sand org_kde_kwin_fake_input (which KDE offers only to programs "
+                     "it lacks %s and org_kde_kwin_fake_input (which KDE offers only to programs "
                      "named in a .desktop file)\n",
                      name, missing.c_str());
         return nullptr;

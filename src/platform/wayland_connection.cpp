@@ -51,6 +51,7 @@ std::unique_ptr<Connection> Connection::open() {
     // capabilities and the outputs' layout.
     connection->roundtrip();
     connection->roundtrip();
+    connection->newOutputs_ = false;
     return connection;
 }
 
@@ -88,6 +89,17 @@ void Connection::lost() const {
                      name_);
     }
     std::_Exit(1);
+}
+
+void Connection::eventStarting() {
+    if (sinceFlush_ != 0) return;
+    readAvailable();
+    // Where a new output lies takes a round trip to learn; outputs come and go
+    // rarely enough to wait for it.
+    if (newOutputs_) {
+        newOutputs_ = false;
+        roundtrip();
+    }
 }
 
 void Connection::eventSent() {
@@ -160,6 +172,7 @@ void Connection::global(void* data, wl_registry* registry, std::uint32_t name,
         output->output = bind<wl_output>(registry, name, wl_output_interface, version, 3);
         self->watchOutput(*output);
         self->outputs_.push_back(std::move(output));
+        self->newOutputs_ = true;
     } else if (named(interface, zxdg_output_manager_v1_interface)) {
         // Version 2 still ends each change with its own done event.
         self->outputManager_ = bind<zxdg_output_manager_v1>(

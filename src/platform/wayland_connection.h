@@ -69,6 +69,11 @@ public:
     // dispatching what arrives meanwhile.
     void roundtrip();
 
+    // Called before the requests of each posted event: the first event after a
+    // flush (the agent may have waited for input since) first takes in what the
+    // compositor has sent, so that it moves in the current layout.
+    void eventStarting();
+
     // Flow control, called once after the requests of each posted event:
     // writes out in bounded steps and keeps the compositor within a window of
     // events behind, so neither side's fixed buffers can overflow.
@@ -113,6 +118,7 @@ private:
     org_kde_kwin_fake_input* fakeInput_ = nullptr;
     std::vector<std::unique_ptr<Output>> outputs_;  // changes only when outputs do
     Box layout_;
+    bool newOutputs_ = false;  // announced, their logical place not yet asked for
 
     unsigned sinceFlush_ = 0;
     unsigned sinceSync_ = 0;

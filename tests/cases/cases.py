@@ -132,10 +132,43 @@ def x11(event, keys, args):
     raise ValueError(event)
 
 
+WAYLAND_BUTTON = {"left": 272, "right": 273, "middle": 274}
+MODIFIERS = ["Shift", "Lock", "Control", "Mod1", "Mod2", "Mod3", "Mod4", "Mod5"]
+MODIFIER_OF = {"ShiftLeft": "Shift", "ShiftRight": "Shift", "ControlLeft": "Control", "ControlRight": "Control",
+               "AltLeft": "Mod1", "AltRight": "Mod1", "MetaLeft": "Mod4"}
+
+
+def wayland(event, keys, args):
+    # Wayland reports no motion to where the pointer already is (observers home it to 1,1),
+    # and reports each change of the modifiers in effect. German AltRight is AltGr (Mod5).
+    state, kind = args.state, event[0]
+    if kind in ("move", "press", "release"):
+        at = tuple(event[1:3] if kind == "move" else event[2:4])
+        lines = [] if at == state.get("at", ("1", "1")) else ["motion %s %s" % at]
+        state["at"] = at
+        if kind != "move":
+            lines.append(f"button {kind} {WAYLAND_BUTTON[event[1]]} {at[0]} {at[1]}")
+        return lines
+    if kind in ("keydown", "keyup"):
+        name, key = event[1], keys[event[1]]
+        lines = [f"key {'press' if kind == 'keydown' else 'release'} {key['evdev']} {key[args.layout]}"]
+        held, before = state.setdefault("held", set()), state.get("mods", set())
+        (held.add if kind == "keydown" else held.discard)(name)
+        mods = {MODIFIER_OF[k] if (k, args.layout) != ("AltRight", "de") else "Mod5" for k in held if k in MODIFIER_OF}
+        if mods != before:
+            lines.append("modifiers " + (" ".join(m for m in MODIFIERS if m in mods) or "none"))
+        state["mods"] = mods
+        return lines
+    if kind == "pointer":
+        return [f"pointer {event[1]} {event[2]}"]
+    raise ValueError(event)
+
+
 # Per backend: what every run prints first, and how an event is reported.
 TRANSLATORS = {
     "trace": (['{"event":"trust","prompt":true}'], trace),
     "x11": ([], x11),
+    "wayland": ([], wayland),
 }
 
 
@@ -159,6 +192,7 @@ def main():
     failed = 0
     for heading, rows in groups:
         expected, owner = list(prologue), [None] * len(prologue)
+        args.state = {}  # for translators that follow the pointer or the modifiers
         for row in rows:
             for event in row[2]:
                 lines = translate(event, keys, args)

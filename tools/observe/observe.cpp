@@ -111,7 +111,9 @@ int exitStatus(int status) {
 }
 
 // --window: an override-redirect window (which a compositor shows where it
-// asks to be, and focuses) printing the input it receives. Its events come
+// asks to be, and focuses) printing the input it receives. It leaves the X
+// input focus alone: a compositor's window manager takes back a focus that a
+// client sets itself, sometimes only after keys went astray. Its events come
 // from the compositor by way of the X server, with no way to wait for them
 // to be through; after the command ends it waits for 300 ms of quiet.
 int watchWindow(Display* display, const int (&place)[4], char** command) {
@@ -128,7 +130,6 @@ int watchWindow(Display* display, const int (&place)[4], char** command) {
     XEvent event;
     do XNextEvent(display, &event);
     while (event.type != MapNotify);
-    XSetInputFocus(display, window, RevertToParent, CurrentTime);
     XSync(display, False);
 
     const pid_t child = start(command);

@@ -4,25 +4,33 @@
 //
 //   motion X Y                  the pointer entered a window or moved, to (X, Y)
 //   button press|release B X Y  evdev button B went down or up at (X, Y)
-//   key press|release K SYM     evdev key K went down or up; SYM is the keysym it
-//                               gives with the modifiers then in effect
+//   key press|release K SYM     evdev key K went down or up; SYM is what it types
+//                               unshifted in the layout in effect
+//   modifiers NAMES             the modifiers in effect changed (NAMES: "none", or
+//                               the keymap's names, such as "Shift Control")
 //   keymap NAME                 the next key is read with the layout NAME, which
 //                               is not the one the keyboard had at the start
+//
+// and last "pointer X Y", where the pointer was last seen.
 //
 // Positions are the compositor's global logical coordinates, exact to the
 // 1/256 that Wayland carries; a motion to where the pointer already is is not
 // repeated.
 //
-//   inputfeed-observe-wayland [--layout L] [--count] [--time] COMMAND [ARG...]
+//   inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet] [--time]
+//                             COMMAND [ARG...]
 //
 // The command runs once the windows are shown and one has the keyboard focus
 // (input sent earlier would be lost). On a seat without a pointer or keyboard
 // (a headless compositor's), it holds stand-ins for them; --layout L makes the
 // stand-in keyboard one with the XKB layout L (default us) and the seat's
-// current keyboard, as if the user had just typed on it. --count prints only the number of events
-// of each kind at the end; --time adds the seconds from the first event to the last. The exit
-// status is the command's; 2 when the observer fails or the compositor drops
-// its connection.
+// current keyboard, as if the user had just typed on it. --home first moves
+// the pointer to (X, Y), unreported, so that the report does not depend on
+// where an earlier run left it. --count prints only the number of events of
+// each kind at the end, --quiet nothing (the windows and stand-ins are still
+// there for another observer), --time the seconds from the first event to the
+// last. The exit status is the command's; 2 when the observer fails or the
+// compositor drops its connection.
 #include <poll.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -64,7 +72,8 @@ public:
     double first = 0, last = 0;
 
     void pointerAt(double x, double y) override {
-        if (x == x_ && y == y_) return;
+        if (known_ && x == x_ && y == y_) return;
+        known_ = true;
         x_ = x;
         y_ = y;
         if (!seen()) return;
@@ -92,9 +101,17 @@ public:
         printedLayout_ = layout_;
         std::printf("key %s %u %s\n", down ? "press" : "release", key, name);
     }
+    void modifiers(const char* names) override {
+        if (seen() && !counting) std::printf("modifiers %s\n", names);
+    }
     void keymap(const char* name) override {
         layout_ = name;
         if (!running) printedLayout_ = layout_;
+    }
+
+    void printPointer() {
+        char bx[32], by[32];
+        if (known_ && !counting) std::printf("pointer %s %s\n", number(x_, bx), number(y_, by));
     }
 
 private:
@@ -104,13 +121,15 @@ private:
         if (first == 0) first = last;
         return true;
     }
-    double x_ = -1e300, y_ = -1e300;
+    bool known_ = false;
+    double x_ = 0, y_ = 0;
     std::string layout_, printedLayout_;
 };
 
 int usage() {
     std::fputs(
-        "usage: inputfeed-observe-wayland [--layout L] [--count] [--time] COMMAND [ARG...]\n",
+        "usage: inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet] [--time] "
+        "COMMAND [ARG...]\n",
         stderr);
     return 2;
 }
@@ -119,15 +138,24 @@ int usage() {
 
 int main(int argc, char** argv) {
     const char* layout = nullptr;
+    double home[2] = {0, 0};
+    bool homing = false;
     bool timing = false;
+    bool quiet = false;
     Printer printer;
     int first = 1;
     for (; first < argc && std::string_view(argv[first]).starts_with("--"); ++first) {
         const std::string_view option = argv[first];
         if (option == "--layout" && first + 1 < argc) {
             layout = argv[++first];
+        } else if (option == "--home" && first + 2 < argc) {
+            home[0] = std::atof(argv[++first]);
+            home[1] = std::atof(argv[++first]);
+            homing = true;
         } else if (option == "--count") {
             printer.counting = true;
+        } else if (option == "--quiet") {
+            printer.counting = quiet = true;
         } else if (option == "--time") {
             timing = true;
         } else {
@@ -136,7 +164,7 @@ int main(int argc, char** argv) {
     }
     if (first >= argc) return usage();
 
-    const auto windows = Windows::open(printer, layout);
+    const auto windows = Windows::open(printer, layout, homing ? home : nullptr);
     if (!windows) return 2;
     printer.running = true;
     const pid_t child = fork();
@@ -160,7 +188,8 @@ int main(int argc, char** argv) {
         if (waitpid(child, &status, WNOHANG) == 0) kill(child, SIGTERM);
         return 2;
     }
-    if (printer.counting) {
+    printer.printPointer();
+    if (printer.counting && !quiet) {
         std::printf("motions %lu buttons %lu keys %lu\n", printer.motions, printer.buttons,
                     printer.keys);
     }

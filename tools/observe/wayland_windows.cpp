@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
@@ -203,15 +204,34 @@ struct Listeners {
     static void key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
                     std::uint32_t state) {
         auto* self = static_cast<Windows*>(data);
-        const xkb_keysym_t keysym =
-            self->state_ ? xkb_state_key_get_one_sym(self->state_, key + 8) : XKB_KEY_NoSymbol;
+        xkb_keysym_t keysym = XKB_KEY_NoSymbol;
+        if (self->state_) {
+            // The first level of the key in the layout in effect: its unshifted symbol.
+            const xkb_keycode_t code = key + 8;
+            const xkb_layout_index_t layout = xkb_state_key_get_layout(self->state_, code);
+            const xkb_keysym_t* syms = nullptr;
+            if (layout != XKB_LAYOUT_INVALID &&
+                xkb_keymap_key_get_syms_by_level(self->keymap_, code, layout, 0, &syms) > 0) {
+                keysym = syms[0];
+            }
+        }
         self->sink_.key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED, keysym);
     }
     static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,
                           std::uint32_t latched, std::uint32_t locked, std::uint32_t group) {
         auto* self = static_cast<Windows*>(data);
-        if (self->state_)
-            xkb_state_update_mask(self->state_, depressed, latched, locked, 0, 0, group);
+        if (!self->state_) return;
+        xkb_state_update_mask(self->state_, depressed, latched, locked, 0, 0, group);
+        const std::uint32_t mask = depressed | latched | locked;
+        if (mask == self->modifiers_) return;
+        self->modifiers_ = mask;
+        std::string names;
+        for (xkb_mod_index_t i = 0; i < xkb_keymap_num_mods(self->keymap_) && i < 32; ++i) {
+            if (!(mask & (1u << i))) continue;
+            if (!names.empty()) names += ' ';
+            names += xkb_keymap_mod_get_name(self->keymap_, i);
+        }
+        self->sink_.modifiers(names.empty() ? "none" : names.c_str());
     }
     static void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 };
@@ -225,10 +245,45 @@ Windows::~Windows() {
     if (display_) wl_display_disconnect(display_);
 }
 
-std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout) {
+std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout, const double* home) {
     std::unique_ptr<Windows> windows(new Windows(sink));
     if (!windows->start(layout)) return nullptr;
+    if (home && !windows->moveTo(home[0], home[1])) return nullptr;
     return windows;
+}
+
+// Moves the stand-in pointer, unreported, and waits until a window has it there.
+bool Windows::moveTo(double x, double y) {
+    if (fakeInput_) {
+        org_kde_kwin_fake_input_pointer_motion_absolute(fakeInput_, wl_fixed_from_double(x),
+                                                        wl_fixed_from_double(y));
+    } else if (standInPointer_) {
+        std::int32_t left = 0, top = 0, right = 0, bottom = 0;
+        for (const auto& output : outputs_) {
+            left = std::min(left, output->x);
+            top = std::min(top, output->y);
+            right = std::max(right, output->x + output->width);
+            bottom = std::max(bottom, output->y + output->height);
+        }
+        zwlr_virtual_pointer_v1_motion_absolute(
+            standInPointer_, 0, static_cast<std::uint32_t>(x - left),
+            static_cast<std::uint32_t>(y - top), static_cast<std::uint32_t>(right - left),
+            static_cast<std::uint32_t>(bottom - top));
+        zwlr_virtual_pointer_v1_frame(standInPointer_);
+    } else {
+        die("cannot move the pointer: the compositor offers no virtual pointer");
+    }
+    for (int i = 0; i < 500; ++i) {
+        if (pointerWindow_ && pointerWindow_->output->x + pointerX_ == x &&
+            pointerWindow_->output->y + pointerY_ == y) {
+            return true;
+        }
+        wl_display_flush(display_);
+        pollfd ready{fd(), POLLIN, 0};
+        poll(&ready, 1, 10);
+        if (!dispatch()) return false;
+    }
+    die("the pointer did not arrive where it was sent within 5 seconds");
 }
 
 void Windows::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
@@ -255,6 +310,9 @@ void Windows::global(void* data, wl_registry* registry, std::uint32_t name, cons
     } else if (is(zxdg_output_manager_v1_interface)) {
         self->outputManager_ =
             static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2));
+    } else if (is(org_kde_kwin_fake_input_interface) && version >= 4) {
+        self->fakeInput_ =
+            static_cast<org_kde_kwin_fake_input*>(bind(org_kde_kwin_fake_input_interface, 4));
     } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
         self->pointerManager_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
             bind(zwlr_virtual_pointer_manager_v1_interface, 1));
@@ -324,10 +382,17 @@ bool Windows::start(const char* layout) {
 // Stand-ins for the user's hardware, on a seat that lacks it (a headless
 // compositor's): a pointer, so that the windows get pointer focus from the
 // start and miss nothing, and a keyboard with the chosen layout (US when none
-// is chosen). The keyboard is made the seat's current one the way typing makes
-// it, by a modifier state change: a lock toggled on and off, which types nothing.
+// is chosen). Where KDE's fake input is offered, its device serves as both. The keyboard is made
+// the seat's current one the way typing makes it, by a modifier state change: a lock toggled on and
+// off, which types nothing.
 bool Windows::standIn(const char* layout) {
     const std::uint32_t capabilities = capabilities_;
+    if (fakeInput_) {
+        // KWin's fake input device is a pointer and a keyboard, with KWin's keymap.
+        if (layout) die("--layout needs a compositor with virtual keyboards");
+        org_kde_kwin_fake_input_authenticate(fakeInput_, "inputfeed observer", "test stand-ins");
+        return roundtrip();
+    }
     if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && pointerManager_) {
         standInPointer_ =
             zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointerManager_, seat_);

@@ -20,6 +20,7 @@ struct zwp_virtual_keyboard_manager_v1;
 struct zwp_virtual_keyboard_v1;
 struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
+struct org_kde_kwin_fake_input;
 
 namespace inputfeed::observe {
 
@@ -30,8 +31,10 @@ public:
     virtual ~InputSink() = default;
     virtual void pointerAt(double x, double y) = 0;  // entered or moved
     virtual void button(std::uint32_t button, bool down, double x, double y) = 0;
-    // `keysym` as the key gives it with the modifiers in effect.
+    // `keysym` is what the key types unshifted in the layout in effect.
     virtual void key(std::uint32_t key, bool down, xkb_keysym_t keysym) = 0;
+    // The modifiers in effect changed; their names, or "none".
+    virtual void modifiers(const char* names) = 0;
     virtual void keymap(const char* layoutName) = 0;
 };
 
@@ -39,9 +42,10 @@ class Windows {
 public:
     // Connects, shows the windows and waits until one has the keyboard focus.
     // Where the seat has no pointer or keyboard, or `layout` is given, it first
-    // holds stand-ins for them (see standIn).
-    // Returns null after a message on standard error.
-    static std::unique_ptr<Windows> open(InputSink& sink, const char* layout);
+    // holds stand-ins for them (see standIn). With `home` (x, y), it then moves
+    // the pointer there, unreported. Returns null after a message on standard
+    // error.
+    static std::unique_ptr<Windows> open(InputSink& sink, const char* layout, const double* home);
     ~Windows();
     Windows(const Windows&) = delete;
     Windows& operator=(const Windows&) = delete;
@@ -59,6 +63,7 @@ private:
     explicit Windows(InputSink& sink);
     bool start(const char* layout);
     bool standIn(const char* layout);
+    bool moveTo(double x, double y);
     const Window* windowOf(wl_surface* surface) const;
 
     static void global(void*, wl_registry*, std::uint32_t, const char*, std::uint32_t);
@@ -79,6 +84,7 @@ private:
     zwlr_virtual_pointer_manager_v1* pointerManager_ = nullptr;
     zwp_virtual_keyboard_v1* standInKeyboard_ = nullptr;
     zwlr_virtual_pointer_v1* standInPointer_ = nullptr;
+    org_kde_kwin_fake_input* fakeInput_ = nullptr;
     std::uint32_t capabilities_ = 0;
     std::vector<std::unique_ptr<Output>> outputs_;
     std::vector<std::unique_ptr<Window>> windows_;
@@ -86,6 +92,7 @@ private:
     const Window* pointerWindow_ = nullptr;
     double pointerX_ = 0, pointerY_ = 0;  // on pointerWindow_
     bool focused_ = false;
+    std::uint32_t modifiers_ = 0;
     xkb_context* xkb_ = nullptr;
     xkb_keymap* keymap_ = nullptr;
     xkb_state* state_ = nullptr;
