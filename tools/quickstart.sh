@@ -3,22 +3,26 @@
 # an example stream and shows what the X server received.
 #
 #   tools/quickstart.sh [--yes] [STREAM]
+#   tools/quickstart.sh --wayland [STREAM]
 #
 # Without DISPLAY it uses a private virtual display (Xvfb) that nobody sees and
 # removes it afterwards. With DISPLAY set it acts on that display for real: the
 # pointer moves, buttons click and keys are typed into whatever has the focus,
-# so it asks first (--yes skips the question). STREAM defaults to
-# examples/demo.jsonl.
+# so it asks first (--yes skips the question). --wayland runs the stream in a
+# private headless Wayland compositor (sway) instead and shows what a window
+# there received. STREAM defaults to examples/demo.jsonl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 yes=0
+wayland=0
 stream=examples/demo.jsonl
 while [ $# -gt 0 ]; do
     case "$1" in
     -y | --yes) yes=1 ;;
-    -h | --help) sed -n '2,12s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    -*) echo "usage: tools/quickstart.sh [--yes] [STREAM]" >&2; exit 2 ;;
+    --wayland) wayland=1 ;;
+    -h | --help) sed -n '2,14s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "usage: tools/quickstart.sh [--yes | --wayland] [STREAM]" >&2; exit 2 ;;
     *) stream=$1 ;;
     esac
     shift
@@ -32,11 +36,13 @@ tools/install-deps.sh
 
 step "building inputfeed (release)"
 cmake --preset release -DINPUTFEED_BUILD_TESTS=ON >/dev/null
-cmake --build --preset release --target inputfeed inputfeed-observe
-agent=build/release/src/inputfeed
 observer=build/release/tools/observe/inputfeed-observe
+[ "$wayland" -eq 0 ] || observer=$observer-wayland
+cmake --build --preset release --target inputfeed "${observer##*/}"
+agent=build/release/src/inputfeed
 if [ ! -x "$agent" ] || [ ! -x "$observer" ]; then
-    echo "quickstart: the build made no X11 agent (are libx11-dev and libxtst-dev installed?)" >&2
+    echo "quickstart: the build made no agent or observer (are the libraries of" \
+        "tools/packages.txt installed?)" >&2
     exit 1
 fi
 
@@ -51,7 +57,13 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -z "${DISPLAY:-}" ]; then
+if [ "$wayland" -eq 1 ]; then
+    step "running inputfeed < $stream in a private headless Wayland compositor"
+    echo "sway with two outputs: 1280x720 at 0,0 and 400x300 (scale 2) at -400,-300;"
+    echo "a full-screen window on each reports what it receives (US keyboard layout)."
+    status=0
+    tools/headless-wayland.sh "$observer" --home 1 1 "$agent" <"$stream" >"$work/seen" || status=$?
+elif [ -z "${DISPLAY:-}" ]; then
     step "starting a private virtual display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
         3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
@@ -79,18 +91,22 @@ else
     fi
 fi
 
-step "running inputfeed < $stream"
-status=0
-"$observer" "$agent" <"$stream" >"$work/seen" || status=$?
+if [ "$wayland" -eq 0 ]; then
+    step "running inputfeed < $stream"
+    status=0
+    "$observer" "$agent" <"$stream" >"$work/seen" || status=$?
+fi
 
-step "what the X server received"
-awk '
+step "what $([ "$wayland" -eq 1 ] && echo "the window" || echo "the X server") received"
+awk -v wayland="$wayland" '
     function flushTrack() {
         if (track != "") print "  pointer  " track
         track = ""; points = 0
     }
-    function buttonName(b) {
-        return b == 1 ? "left" : b == 2 ? "middle" : b == 3 ? "right" : "button " b
+    function buttonName(b) {  # X buttons, or evdev codes on Wayland
+        if (b == 1 || b == 272) return "left"
+        if (b == 2 || b == 274) return "middle"
+        return b == 3 || b == 273 ? "right" : "button " b
     }
     $1 == "motion" {
         at = $2 "," $3
@@ -101,7 +117,8 @@ awk '
     }
     $1 == "button" {
         flushTrack()
-        printf "  button   %s (X button %s) %s at %s,%s\n", buttonName($3), $3,
+        printf "  button   %s (%s %s) %s at %s,%s\n", buttonName($3),
+               wayland ? "evdev button" : "X button", $3,
                $2 == "press" ? "pressed" : "released", $4, $5
         next
     }
@@ -116,11 +133,15 @@ awk '
         }
         printKey($0, "up"); next
     }
+    $1 == "modifiers" || $1 == "keymap" {
+        flushTrack(); if (held != "") printKey(held, "down"); held = ""
+        what = $1; $1 = ""; printf "  %-9s%s\n", what, $0; next
+    }
     $1 == "pointer" { flushTrack(); if (held != "") printKey(held, "down"); held = ""
                       print "\nThe pointer rests at " $2 "," $3 "."; next }
     function printKey(line, what,   f) {
         split(line, f)
-        printf "  key      %-16s (keycode %s) %s\n", f[4], f[3], what
+        printf "  key      %-16s (%s %s) %s\n", f[4], wayland ? "evdev code" : "keycode", f[3], what
     }
 ' "$work/seen"
 

@@ -105,6 +105,14 @@ int toWireCoordinate(double value) {
     return static_cast<int>(std::clamp(std::round(value), lowest, highest));
 }
 
+bool pointerOnScreen(Display* display, int screen) {
+    Window root = 0, child = 0;
+    int rootX = 0, rootY = 0, x = 0, y = 0;
+    unsigned int mask = 0;
+    return XQueryPointer(display, RootWindow(display, screen), &root, &child, &rootX, &rootY, &x,
+                         &y, &mask) != False;
+}
+
 // X buttons: 1 left, 2 middle, 3 right.
 unsigned int xButton(MouseButton button) {
     switch (button) {
@@ -132,7 +140,10 @@ int lostServer(Display* display) {
 class X11Platform final : public Platform {
 public:
     explicit X11Platform(Display* display)
-        : display_(display), screen_(DefaultScreen(display)), keycodes_(resolveKeycodes(display)) {}
+        : display_(display),
+          screen_(DefaultScreen(display)),
+          keycodes_(resolveKeycodes(display)),
+          onOtherScreen_(!pointerOnScreen(display, screen_)) {}
 
     ~X11Platform() override {
         // Closing waits for the server to process everything sent so far.
@@ -186,10 +197,12 @@ public:
         const Bool down = event->down ? True : False;
         switch (event->kind) {
             case PlatformEvent::Kind::motion:
+                enterScreen(*event);
                 XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
                 break;
             case PlatformEvent::Kind::button:
                 // The press or release happens where the command says, so move first.
+                enterScreen(*event);
                 XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
                 XTestFakeButtonEvent(display_, event->detail, down, CurrentTime);
                 break;
@@ -206,6 +219,14 @@ public:
     void flush() override { XFlush(display_); }
 
 private:
+    // The server moves a fake motion on whichever screen holds the pointer,
+    // whatever screen it names; so the first move takes the pointer across.
+    void enterScreen(const PlatformEvent& event) {
+        if (!onOtherScreen_) return;
+        XWarpPointer(display_, None, RootWindow(display_, screen_), 0, 0, 0, 0, event.x, event.y);
+        onOtherScreen_ = false;
+    }
+
     // The agent holds at most one event at a time (create, post, release within
     // a line), so one reusable slot serves every event without allocating.
     EventRef take(const PlatformEvent& event) {
@@ -221,6 +242,7 @@ private:
     // sets them up, that root window spans all of them.
     int screen_;
     KeycodeTable keycodes_;
+    bool onOtherScreen_;  // the pointer is on another screen than screen_
     PlatformEvent slot_;
     bool slotInUse_ = false;
 };

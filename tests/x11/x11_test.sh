@@ -2,7 +2,8 @@
 # Drives inputfeed against a private Xvfb. Modes: start, stop (the shared
 # server); observe ARG... (under `setxkbmap ARG...`, runs inputfeed on standard
 # input and prints what the server received, as inputfeed-observe reports it: the
-# case tables' command); live; errors (exit 1 without a usable server).
+# case tables' command); second-screen (the same on screen 1 of a private server);
+# live; errors (exit 1 without a usable server, closed standard descriptors).
 # Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP, STATE (the shared server's
 # folder), CASES.
 set -euo pipefail
@@ -74,6 +75,11 @@ observe)
     # Homing the pointer first keeps the report independent of earlier runs.
     exec "$OBSERVE" --home 1 1 "$INPUTFEED"
     ;;
+second-screen)  # a private server whose screen 1 is larger; the pointer starts on screen 0
+    start_server -screen 1 1600x1200x24
+    servers+=("$pid")
+    DISPLAY=$display.1 "$OBSERVE" "$INPUTFEED"
+    ;;
 live)
     use_shared_server
     mkfifo "$dir/in"
@@ -114,6 +120,16 @@ errors)
     start_server -terminate -tst
     servers+=("$pid")
     expect_exit_1 "inputfeed: the X server on \"$display\" has no XTEST extension" DISPLAY="$display"
+    # A closed standard descriptor must not be reused for the X connection: the agent would
+    # read the server as its input, or write its message into the connection, and hang.
+    start_server -tst
+    servers+=("$pid")
+    status=0
+    DISPLAY=$display timeout 10 "$INPUTFEED" </dev/null 2>&- || status=$?
+    [ "$status" -eq 1 ] || fail "exit status $status with standard error closed"
+    start_server
+    servers+=("$pid")
+    DISPLAY=$display timeout 10 "$INPUTFEED" <&- || fail "exit status $? with standard input closed"
 
     # A server that goes away under a running agent ends it at the next event.
     start_server -terminate
