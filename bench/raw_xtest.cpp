@@ -22,9 +22,8 @@
 //   inputfeed-raw-xtest post SCRIPT [BATCH]
 //       Posts the script the same way as a program of its own.
 //
-// A script has one command per line: "mousemove X Y", "keydown SYM",
-// "keyup SYM", "mousedown N", "mouseup N" ("--name value" options are skipped),
-// so the script given to xdotool serves here unchanged.
+// A script is what bench/script.h reads: the script given to xdotool serves
+// here unchanged.
 
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
@@ -34,32 +33,24 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "script.h"
+
 namespace {
+
+using inputfeed::bench::Action;
 
 double now() {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
-
-struct Action {
-    enum Kind { motion, key, button } kind;
-    int x = 0;
-    int y = 0;
-    unsigned detail = 0;  // keycode or button number
-    bool down = false;
-};
 
 Display* openDisplay() {
     Display* display = XOpenDisplay(nullptr);
@@ -75,85 +66,12 @@ Display* openDisplay() {
     return display;
 }
 
-int number(std::string_view word) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
-    if (error != std::errc{} || end != word.data() + word.size()) {
-        std::fprintf(stderr, "inputfeed-raw-xtest: not a number: %.*s\n",
-                     static_cast<int>(word.size()), word.data());
-        std::exit(1);
-    }
-    return value;
-}
-
-// Reads the whole script and resolves key names once, before anything is
-// posted, so that reading costs as little as possible of the measured time.
+// Key names resolved by the server's current keymap.
 std::vector<Action> readScript(Display* display, const char* path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "inputfeed-raw-xtest: cannot read %s\n", path);
-        std::exit(1);
-    }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::map<std::string, unsigned, std::less<>> keycodes;
-    std::vector<Action> actions;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        const std::string_view line(text.data() + at, end - at);
-        at = end + 1;
-
-        std::string_view args[4];
-        std::size_t count = 0;
-        bool optionValue = false;
-        for (std::size_t i = 0; i < line.size();) {
-            if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
-                ++i;
-                continue;
-            }
-            std::size_t j = i;
-            while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r') ++j;
-            const std::string_view word = line.substr(i, j - i);
-            i = j;
-            if (optionValue) {
-                optionValue = false;
-            } else if (word.starts_with("--")) {
-                optionValue = true;  // skip the option and its value
-            } else if (count < 4) {
-                args[count++] = word;
-            } else {
-                count = 5;  // too many words
-                break;
-            }
-        }
-        if (count == 0) continue;
-        const std::string_view verb = args[0];
-        if (verb == "mousemove" && count == 3) {
-            actions.push_back({Action::motion, number(args[1]), number(args[2]), 0, false});
-        } else if ((verb == "keydown" || verb == "keyup") && count == 2) {
-            auto it = keycodes.find(args[1]);
-            if (it == keycodes.end()) {
-                const std::string name(args[1]);
-                it =
-                    keycodes.emplace(name, XKeysymToKeycode(display, XStringToKeysym(name.c_str())))
-                        .first;
-            }
-            if (it->second == 0) {
-                std::fprintf(stderr, "inputfeed-raw-xtest: no keycode for %s\n", it->first.c_str());
-                std::exit(1);
-            }
-            actions.push_back({Action::key, 0, 0, it->second, verb == "keydown"});
-        } else if ((verb == "mousedown" || verb == "mouseup") && count == 2) {
-            actions.push_back({Action::button, 0, 0, static_cast<unsigned>(number(args[1])),
-                               verb == "mousedown"});
-        } else {
-            std::fprintf(stderr, "inputfeed-raw-xtest: cannot read script line: %.*s\n",
-                         static_cast<int>(line.size()), line.data());
-            std::exit(1);
-        }
-    }
-    return actions;
+    return inputfeed::bench::readScript(path, [display](std::string_view name) -> unsigned {
+        const std::string text(name);
+        return XKeysymToKeycode(display, XStringToKeysym(text.c_str()));
+    });
 }
 
 void postActions(Display* display, const std::vector<Action>& actions, unsigned long batch) {

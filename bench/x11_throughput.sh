@@ -27,36 +27,10 @@ work=$(mktemp -d)
 trap 'stop_private_xvfb; rm -rf "$work"' EXIT
 start_private_xvfb "$work"
 
-# The stream, in blocks of ten commands: six moves, a key press and release, and
-# a press and release of a mouse button, positions in [0,1200) x [0,1000). The
-# last command moves to the marker position, which appears nowhere else.
-# Every command becomes the same X requests whoever posts it: a press or release
-# at a position is a motion followed by the button.
+# The stream ends with a move to the marker position, which appears nowhere else.
 marker_x=1277
 marker_y=1021
-awk -v n="$events" -v mx="$marker_x" -v my="$marker_y" -v json="$work/stream.jsonl" -v script="$work/stream.xdo" '
-BEGIN {
-  split("KeyA KeyS Digit1 Space ShiftLeft ArrowLeft Enter Tab", code, " ")
-  split("a s 1 space Shift_L Left Return Tab", sym, " ")
-  for (i = 0; i < n - 1; i++) {
-    step = i % 10
-    x = (i * 37) % 1200; y = (i * 53) % 1000
-    if (step < 6) {
-      printf "{\"type\":\"pointerMove\",\"x\":%d.25,\"y\":%d.25}\n", x, y > json
-      printf "mousemove %d %d\n", x, y > script
-    } else if (step < 8) {
-      k = int(i / 10) % 8 + 1
-      printf "{\"type\":\"%s\",\"code\":\"%s\"}\n", (step == 6 ? "keyDown" : "keyUp"), code[k] > json
-      printf "%s --delay 0 %s\n", (step == 6 ? "keydown" : "keyup"), sym[k] > script
-    } else {
-      b = int(i / 10) % 3
-      printf "{\"type\":\"%s\",\"x\":%d.25,\"y\":%d.25,\"button\":%d}\n", (step == 8 ? "pointerDown" : "pointerUp"), x, y, b > json
-      printf "mousemove %d %d\n%s %d\n", x, y, (step == 8 ? "mousedown" : "mouseup"), b + 1 > script
-    }
-  }
-  printf "{\"type\":\"pointerMove\",\"x\":%d,\"y\":%d}\n", mx, my > json
-  printf "mousemove %d %d\n", mx, my > script
-}'
+write_stream mixed "$events" "$work/stream.jsonl" "$work/stream.xdo" "$marker_x" "$marker_y"
 
 timed() {  # INPUT PROGRAM ARGS... -> seconds until the server processed the last event
   "$raw" time "$marker_x" "$marker_y" "$@" | cut -d' ' -f1
@@ -72,7 +46,6 @@ for run in $(seq "$repeat"); do
   printf 'run %d: inputfeed %.3f s, xdotool %.3f s, raw XTest %.3f s\n' "$run" "$a" "$x" "$r"
 done
 
-median() { sort -g "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 a=$(median "$work/agent"); x=$(median "$work/xdotool"); r=$(median "$work/raw")
 awk -v n="$events" -v a="$a" -v x="$x" -v r="$r" -v batch="$batch" 'BEGIN {
   printf "\nmedian wall time and commands per second:\n"

@@ -254,6 +254,21 @@ std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout, cons
 
 // Moves the stand-in pointer, unreported, and waits until a window has it there.
 bool Windows::moveTo(double x, double y) {
+    send(x, y);
+    for (int i = 0; i < 500; ++i) {
+        if (pointerWindow_ && pointerWindow_->output->x + pointerX_ == x &&
+            pointerWindow_->output->y + pointerY_ == y) {
+            return true;
+        }
+        wl_display_flush(display_);
+        pollfd ready{fd(), POLLIN, 0};
+        poll(&ready, 1, 10);
+        if (!dispatch()) return false;
+    }
+    die("the pointer did not arrive where it was sent within 5 seconds");
+}
+
+void Windows::send(double x, double y) {
     if (fakeInput_) {
         org_kde_kwin_fake_input_pointer_motion_absolute(fakeInput_, wl_fixed_from_double(x),
                                                         wl_fixed_from_double(y));
@@ -273,17 +288,7 @@ bool Windows::moveTo(double x, double y) {
     } else {
         die("cannot move the pointer: the compositor offers no virtual pointer");
     }
-    for (int i = 0; i < 500; ++i) {
-        if (pointerWindow_ && pointerWindow_->output->x + pointerX_ == x &&
-            pointerWindow_->output->y + pointerY_ == y) {
-            return true;
-        }
-        wl_display_flush(display_);
-        pollfd ready{fd(), POLLIN, 0};
-        poll(&ready, 1, 10);
-        if (!dispatch()) return false;
-    }
-    die("the pointer did not arrive where it was sent within 5 seconds");
+    wl_display_flush(display_);
 }
 
 void Windows::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,

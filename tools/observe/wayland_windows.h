@@ -53,6 +53,8 @@ public:
     int fd() const { return wl_display_get_fd(display_); }
     // Reads what has arrived and reports it; false when the connection is gone.
     bool dispatch();
+    // Moves the pointer with the stand-in (or fake input) device, at once.
+    void send(double x, double y);
     // Waits until the compositor has sent everything that happened before.
     bool roundtrip() { return wl_display_roundtrip(display_) >= 0; }
 
