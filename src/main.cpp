@@ -2,7 +2,8 @@
 #include "platform/platform.h"
 #include "platform/streams.h"
 
-// Arguments and environment are deliberately ignored: the agent has no configuration.
+// Arguments are deliberately ignored: the agent has no configuration. (On Linux the
+// session's display variables choose where it posts, as for every client.)
 int main() {
     inputfeed::prepareStandardStreams();
     const auto platform = inputfeed::openPlatform();
