@@ -180,6 +180,8 @@ public:
         connection_->roundtrip();
         connection_->onSeatChange(nullptr, nullptr);
         if (seatKeyboard_) wl_keyboard_destroy(seatKeyboard_);
+        if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
+        if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
     }
 
     WaylandPlatform(const WaylandPlatform&) = delete;

@@ -61,8 +61,21 @@ Connection::Connection(wl_display* display, const char* name) : display_(display
     wl_registry_add_listener(registry_, &listener, this);
 }
 
-// The compositor removes our devices and objects with the connection.
+// The compositor removes our devices and objects with the connection; the
+// proxies are ours to free.
 Connection::~Connection() {
+    for (const auto& output : outputs_) {
+        if (output->xdgOutput) zxdg_output_v1_destroy(output->xdgOutput);
+        wl_output_destroy(output->output);
+    }
+    if (pendingSync_) wl_callback_destroy(pendingSync_);
+    if (outputManager_) zxdg_output_manager_v1_destroy(outputManager_);
+    if (pointerManager_) zwlr_virtual_pointer_manager_v1_destroy(pointerManager_);
+    if (keyboardManager_) zwp_virtual_keyboard_manager_v1_destroy(keyboardManager_);
+    if (fakeInput_) org_kde_kwin_fake_input_destroy(fakeInput_);
+    if (seat_) wl_seat_destroy(seat_);
+    wl_registry_destroy(registry_);
+    wl_display_flush(display_);
     wl_display_disconnect(display_);
 }
 

@@ -242,7 +242,35 @@ Windows::~Windows() {
     xkb_state_unref(state_);
     xkb_keymap_unref(keymap_);
     xkb_context_unref(xkb_);
-    if (display_) wl_display_disconnect(display_);
+    if (!display_) return;
+    // The compositor drops everything with the connection; the proxies are ours.
+    for (const auto& window : windows_) {
+        xdg_toplevel_destroy(window->toplevel);
+        xdg_surface_destroy(window->xdgSurface);
+        wl_surface_destroy(window->surface);
+        if (window->buffer) wl_buffer_destroy(window->buffer);
+    }
+    for (const auto& output : outputs_) {
+        if (output->xdgOutput) zxdg_output_v1_destroy(output->xdgOutput);
+        wl_output_destroy(output->output);
+    }
+    const auto destroy = [](auto* proxy) {
+        if (proxy) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(proxy));
+    };
+    destroy(standInKeyboard_);
+    destroy(standInPointer_);
+    destroy(fakeInput_);
+    destroy(pointerManager_);
+    destroy(keyboardManager_);
+    destroy(outputManager_);
+    destroy(pointer_);
+    destroy(keyboard_);
+    destroy(seat_);
+    destroy(wmBase_);
+    destroy(shm_);
+    destroy(compositor_);
+    destroy(registry_);
+    wl_display_disconnect(display_);
 }
 
 std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout, const double* home) {
