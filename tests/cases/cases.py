@@ -140,7 +140,8 @@ MODIFIER_OF = {"ShiftLeft": "Shift", "ShiftRight": "Shift", "ControlLeft": "Cont
 
 def wayland(event, keys, args):
     # Wayland reports no motion to where the pointer already is (observers home it to 1,1),
-    # and reports each change of the modifiers in effect. German AltRight is AltGr (Mod5).
+    # and each change of the modifiers in effect (German AltRight is AltGr, Mod5); a client
+    # reads a key with the modifiers in effect: Shift makes letters capitals.
     state, kind = args.state, event[0]
     if kind in ("move", "press", "release"):
         at = tuple(event[1:3] if kind == "move" else event[2:4])
@@ -151,8 +152,9 @@ def wayland(event, keys, args):
         return lines
     if kind in ("keydown", "keyup"):
         name, key = event[1], keys[event[1]]
-        lines = [f"key {'press' if kind == 'keydown' else 'release'} {key['evdev']} {key[args.layout]}"]
         held, before = state.setdefault("held", set()), state.get("mods", set())
+        sym = key[args.layout].upper() if "Shift" in before and len(key[args.layout]) == 1 else key[args.layout]
+        lines = [f"key {'press' if kind == 'keydown' else 'release'} {key['evdev']} {sym}"]
         (held.add if kind == "keydown" else held.discard)(name)
         mods = {MODIFIER_OF[k] if (k, args.layout) != ("AltRight", "de") else "Mod5" for k in held if k in MODIFIER_OF}
         if mods != before:

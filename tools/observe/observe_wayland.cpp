@@ -4,8 +4,8 @@
 //
 //   motion X Y                  the pointer entered a window or moved, to (X, Y)
 //   button press|release B X Y  evdev button B went down or up at (X, Y)
-//   key press|release K SYM     evdev key K went down or up; SYM is what it types
-//                               unshifted in the layout in effect
+//   key press|release K SYM     evdev key K went down or up; SYM is the keysym it
+//                               types with the modifiers in effect (Shift: "A")
 //   modifiers NAMES             the modifiers in effect changed (NAMES: "none", or
 //                               the keymap's names, such as "Shift Control")
 //   keymap NAME                 the next key is read with the layout NAME, which

@@ -204,17 +204,9 @@ struct Listeners {
     static void key(void* data, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t key,
                     std::uint32_t state) {
         auto* self = static_cast<Windows*>(data);
-        xkb_keysym_t keysym = XKB_KEY_NoSymbol;
-        if (self->state_) {
-            // The first level of the key in the layout in effect: its unshifted symbol.
-            const xkb_keycode_t code = key + 8;
-            const xkb_layout_index_t layout = xkb_state_key_get_layout(self->state_, code);
-            const xkb_keysym_t* syms = nullptr;
-            if (layout != XKB_LAYOUT_INVALID &&
-                xkb_keymap_key_get_syms_by_level(self->keymap_, code, layout, 0, &syms) > 0) {
-                keysym = syms[0];
-            }
-        }
+        // What the key types with the modifiers in effect, as a client reads it.
+        const xkb_keysym_t keysym =
+            self->state_ ? xkb_state_key_get_one_sym(self->state_, key + 8) : XKB_KEY_NoSymbol;
         self->sink_.key(key, state == WL_KEYBOARD_KEY_STATE_PRESSED, keysym);
     }
     static void modifiers(void* data, wl_keyboard*, std::uint32_t, std::uint32_t depressed,

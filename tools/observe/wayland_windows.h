@@ -31,7 +31,7 @@ public:
     virtual ~InputSink() = default;
     virtual void pointerAt(double x, double y) = 0;  // entered or moved
     virtual void button(std::uint32_t button, bool down, double x, double y) = 0;
-    // `keysym` is what the key types unshifted in the layout in effect.
+    // `keysym` is what the key types with the modifiers in effect.
     virtual void key(std::uint32_t key, bool down, xkb_keysym_t keysym) = 0;
     // The modifiers in effect changed; their names, or "none".
     virtual void modifiers(const char* names) = 0;
