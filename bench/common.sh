@@ -42,9 +42,10 @@ stop_private_xvfb() {
 # agent commands (JSON) and as the equivalent script for xdotool and the raw
 # clients (SCRIPT). KIND: mixed (blocks of ten commands: six moves, a key press
 # and release, a button press and release), moves, or keys (press and release
-# pairs). Positions lie in [0,1200) x [0,700): scattered in a mixed stream, a
-# pixel apart in a stream of moves, as a hand moves a pointer. A press or
-# release at a position is a move followed by the button, whoever posts it. With a marker,
+# pairs). Positions are scattered over [0,1200) x [0,1000) in a mixed stream,
+# and a pixel apart within [100,1100) x [100,600) in a stream of moves, as a
+# hand moves a pointer. A press or release at a position is a move followed by
+# the button, whoever posts it. With a marker,
 # the last command moves there, and that position appears nowhere else.
 write_stream() {
   awk -v kind="$1" -v n="$2" -v json="$3" -v script="$4" -v mx="${5:-}" -v my="${6:-}" '
@@ -53,7 +54,7 @@ write_stream() {
     split("a s 1 space Shift_L Left Return Tab", sym, " ")
     for (i = 0; i < (mx == "" ? n : n - 1); i++) {
       step = kind == "moves" ? 0 : kind == "keys" ? 6 + i % 2 : i % 10
-      x = (i * 37) % 1200; y = (i * 53) % 700
+      x = (i * 37) % 1200; y = (i * 53) % 1000
       if (kind == "moves") { x = 100 + i % 1000; y = 100 + int(i / 1000) % 500 }
       if (step < 6) {
         printf "{\"type\":\"pointerMove\",\"x\":%d.25,\"y\":%d.25}\n", x, y > json
