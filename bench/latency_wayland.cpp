@@ -13,7 +13,7 @@ class WaylandDesktop final : public Desktop, private observe::InputSink {
 public:
     WaylandDesktop() {
         const double home[2] = {1, 1};
-        windows_ = observe::Windows::open(*this, nullptr, home);
+        windows_ = observe::Windows::open(*this, {.home = home});
         if (!windows_) fail("cannot show the windows");
         arrived_ = -1;  // homing the pointer is not one of ours
     }

@@ -51,6 +51,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 143' TERM INT HUP  # so that the compositor goes too
 fail() {
     echo "headless-wayland: $*" >&2
     cat "$work/log" >&2 2>/dev/null || true

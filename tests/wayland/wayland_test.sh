@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What the Wayland case tables cannot show. Modes:
 #   errors   each failure ends the agent with one line on standard error and status 1
-#   outputs  an output added while the agent runs is part of the layout it moves in
+#   live     what changes while the agent runs: an output added is part of the layout it
+#            moves in, and keys follow the seat's keymap when it switches
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh).
 set -euo pipefail
 
@@ -39,18 +40,34 @@ lost)  # in a session: the compositor goes away under a running agent
     exec 3>&-
     wait "$agent"
     ;;
-outputs)
-    bash "$SESSION" bash "$0" added >"$dir/seen" || fail "status $?"
-    grep -qx "motion 640 360" "$dir/seen" || fail "the move missed: $(cat "$dir/seen")"
+live)  # changes while the agent runs: an output added, the seat's keymap switched to German
+    bash "$SESSION" bash "$0" live-in-session >"$dir/seen" || fail "status $?"
+    diff -u - "$dir/seen" >&2 <<EOF || fail "the window received something else"
+motion 100 100
+motion 640 360
+key press 44 z
+key release 44 z
+modifiers Mod2
+modifiers none
+keymap German
+key press 44 y
+key release 44 y
+pointer 640 360
+EOF
     ;;
-added)  # in a session
+live-in-session)
     exec 3<>"$dir/in"
     "$OBSERVE" --home 1 1 "$INPUTFEED" <"$dir/in" 3>&- &
     observer=$!
     echo '{"type":"pointerMove","x":100,"y":100}' >&3
     sleep 0.3
     swaymsg -q create_output
-    echo '{"type":"pointerMove","x":640,"y":360}' >&3
+    printf '%s\n' '{"type":"pointerMove","x":640,"y":360}' '{"type":"keyDown","code":"KeyZ"}' \
+        '{"type":"keyUp","code":"KeyZ"}' >&3
+    sleep 0.3
+    # A German keyboard plugged in and tapped (Mod2) becomes the seat's current one.
+    "$OBSERVE" --layout de --stand-ins true
+    printf '%s\n' '{"type":"keyDown","code":"KeyZ"}' '{"type":"keyUp","code":"KeyZ"}' >&3
     exec 3>&-
     wait "$observer"
     ;;

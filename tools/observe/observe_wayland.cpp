@@ -17,8 +17,8 @@
 // 1/256 that Wayland carries; a motion to where the pointer already is is not
 // repeated.
 //
-//   inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet] [--time]
-//                             COMMAND [ARG...]
+//   inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet|--stand-ins]
+//                             [--time] COMMAND [ARG...]
 //
 // The command runs once the windows are shown and one has the keyboard focus
 // (input sent earlier would be lost). On a seat without a pointer or keyboard
@@ -29,8 +29,10 @@
 // where an earlier run left it. --count prints only the number of events of
 // each kind at the end, --quiet nothing (the windows and stand-ins are still
 // there for another observer), --time the seconds from the first event to the
-// last. The exit status is the command's; 2 when the observer fails or the
-// compositor drops its connection.
+// last. --stand-ins shows no windows and prints nothing: it only holds the
+// stand-ins while the command runs, like a keyboard plugged in meanwhile. The
+// exit status is the command's; 2 when the observer fails or the compositor
+// drops its connection.
 #include <poll.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -128,7 +130,8 @@ private:
 
 int usage() {
     std::fputs(
-        "usage: inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet] [--time] "
+        "usage: inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet|--stand-ins] "
+        "[--time] "
         "COMMAND [ARG...]\n",
         stderr);
     return 2;
@@ -142,6 +145,7 @@ int main(int argc, char** argv) {
     bool homing = false;
     bool timing = false;
     bool quiet = false;
+    bool standInsOnly = false;
     Printer printer;
     int first = 1;
     for (; first < argc && std::string_view(argv[first]).starts_with("--"); ++first) {
@@ -154,6 +158,8 @@ int main(int argc, char** argv) {
             homing = true;
         } else if (option == "--count") {
             printer.counting = true;
+        } else if (option == "--stand-ins") {
+            standInsOnly = printer.counting = quiet = true;
         } else if (option == "--quiet") {
             printer.counting = quiet = true;
         } else if (option == "--time") {
@@ -164,7 +170,11 @@ int main(int argc, char** argv) {
     }
     if (first >= argc) return usage();
 
-    const auto windows = Windows::open(printer, layout, homing ? home : nullptr);
+    Windows::Options options;
+    options.layout = layout;
+    if (homing) options.home = home;
+    options.windows = !standInsOnly;
+    const auto windows = Windows::open(printer, options);
     if (!windows) return 2;
     printer.running = true;
     const pid_t child = fork();

@@ -265,10 +265,10 @@ Windows::~Windows() {
     wl_display_disconnect(display_);
 }
 
-std::unique_ptr<Windows> Windows::open(InputSink& sink, const char* layout, const double* home) {
+std::unique_ptr<Windows> Windows::open(InputSink& sink, const Options& options) {
     std::unique_ptr<Windows> windows(new Windows(sink));
-    if (!windows->start(layout)) return nullptr;
-    if (home && !windows->moveTo(home[0], home[1])) return nullptr;
+    if (!windows->start(options)) return nullptr;
+    if (options.home && !windows->moveTo(options.home[0], options.home[1])) return nullptr;
     return windows;
 }
 
@@ -352,7 +352,7 @@ void Windows::global(void* data, wl_registry* registry, std::uint32_t name, cons
     }
 }
 
-bool Windows::start(const char* layout) {
+bool Windows::start(const Options& options) {
     display_ = wl_display_connect(nullptr);
     if (!display_) die("cannot connect to the Wayland compositor");
     static const wl_registry_listener listener{global, globalRemove};
@@ -370,7 +370,8 @@ bool Windows::start(const char* layout) {
         zxdg_output_v1_add_listener(output->xdgOutput, &outputListener, output.get());
     }
     if (!roundtrip()) return false;
-    if (!standIn(layout)) return false;
+    if (!standIn(options.layout)) return false;
+    if (!options.windows) return true;
 
     static const xdg_surface_listener surfaceListener{Listeners::surfaceConfigure};
     static const xdg_toplevel_listener toplevelListener{
@@ -446,15 +447,19 @@ bool Windows::standIn(const char* layout) {
     return roundtrip();
 }
 
+// One read stops where a message carrying file descriptors begins, so it
+// reads until nothing is left.
 bool Windows::dispatch() {
-    while (wl_display_prepare_read(display_) != 0) {
-        if (wl_display_dispatch_pending(display_) < 0) return false;
-    }
-    pollfd ready{fd(), POLLIN, 0};
-    if (poll(&ready, 1, 0) > 0) {
+    for (;;) {
+        while (wl_display_prepare_read(display_) != 0) {
+            if (wl_display_dispatch_pending(display_) < 0) return false;
+        }
+        pollfd ready{fd(), POLLIN, 0};
+        if (poll(&ready, 1, 0) <= 0) {
+            wl_display_cancel_read(display_);
+            break;
+        }
         if (wl_display_read_events(display_) < 0) return false;
-    } else {
-        wl_display_cancel_read(display_);
     }
     if (wl_display_dispatch_pending(display_) < 0) return false;
     return wl_display_flush(display_) >= 0 || errno == EAGAIN;

@@ -40,12 +40,17 @@ public:
 
 class Windows {
 public:
+    struct Options {
+        const char* layout = nullptr;  // XKB layout of the stand-in keyboard
+        const double* home = nullptr;  // (x, y) to move the pointer to first, unreported
+        bool windows = true;           // false: only the stand-ins
+    };
+
     // Connects, shows the windows and waits until one has the keyboard focus.
-    // Where the seat has no pointer or keyboard, or `layout` is given, it first
-    // holds stand-ins for them (see standIn). With `home` (x, y), it then moves
-    // the pointer there, unreported. Returns null after a message on standard
-    // error.
-    static std::unique_ptr<Windows> open(InputSink& sink, const char* layout, const double* home);
+    // Where the seat has no pointer or keyboard, or a layout is given, it first
+    // holds stand-ins for them (see standIn). Returns null after a message on
+    // standard error.
+    static std::unique_ptr<Windows> open(InputSink& sink, const Options& options);
     ~Windows();
     Windows(const Windows&) = delete;
     Windows& operator=(const Windows&) = delete;
@@ -63,7 +68,7 @@ public:
 
 private:
     explicit Windows(InputSink& sink);
-    bool start(const char* layout);
+    bool start(const Options& options);
     bool standIn(const char* layout);
     bool moveTo(double x, double y);
     const Window* windowOf(wl_surface* surface) const;
