@@ -147,16 +147,19 @@ void Connection::flush() {
 
 // Reads and dispatches what has arrived, never waiting: keymap and output
 // changes are handled between events, and the compositor's buffer for us
-// never fills.
+// never fills. One read stops where a message carrying file descriptors (a
+// keymap) begins, so it reads until nothing is left.
 void Connection::readAvailable() {
-    while (wl_display_prepare_read(display_) != 0) {
-        if (wl_display_dispatch_pending(display_) < 0) lost();
-    }
-    pollfd ready{wl_display_get_fd(display_), POLLIN, 0};
-    if (::poll(&ready, 1, 0) > 0) {
+    for (;;) {
+        while (wl_display_prepare_read(display_) != 0) {
+            if (wl_display_dispatch_pending(display_) < 0) lost();
+        }
+        pollfd ready{wl_display_get_fd(display_), POLLIN, 0};
+        if (::poll(&ready, 1, 0) <= 0) {
+            wl_display_cancel_read(display_);
+            break;
+        }
         if (wl_display_read_events(display_) < 0) lost();
-    } else {
-        wl_display_cancel_read(display_);
     }
     if (wl_display_dispatch_pending(display_) < 0) lost();
 }
