@@ -28,6 +28,9 @@ import re
 import shlex
 import subprocess
 import sys
+import tempfile
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
@@ -139,12 +142,70 @@ TRANSLATORS = {
 }
 
 
+def run(command, data, output, timeout):
+    """Runs COMMAND on DATA with its standard output as OUTPUT says; returns (status,
+    stdout, stderr, whether COMMAND read all of DATA)."""
+    fds, out_fd, reader = {}, subprocess.PIPE, None
+    if output == "closed":
+        fds["preexec_fn"] = lambda: os.close(1)
+    elif output == "full":
+        out_fd = open("/dev/full", "wb")
+    elif output in ("unread", "nonblocking"):
+        read_end, out_fd = os.pipe()
+        if output == "unread":
+            os.close(read_end)
+        else:
+            # Inherited non-blocking, drained slowly: writes meet a full pipe.
+            os.set_blocking(out_fd, False)
+            chunks = []
+
+            def drain():
+                while chunk := os.read(read_end, 4096):
+                    chunks.append(chunk)
+                    time.sleep(0.0005)
+                os.close(read_end)
+
+            reader = threading.Thread(target=drain)
+            reader.start()
+    errors = tempfile.TemporaryFile()
+    proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out_fd, stderr=errors, **fds)
+    if out_fd is not subprocess.PIPE:
+        os.close(out_fd) if isinstance(out_fd, int) else out_fd.close()
+    read_all = []
+
+    def feed():  # a program that stops reading early breaks this pipe
+        try:
+            proc.stdin.write(data)
+            proc.stdin.close()
+        except BrokenPipeError:
+            read_all.append(False)
+
+    writer = threading.Thread(target=feed)
+    writer.start()
+    stdout = proc.stdout.read() if proc.stdout else b""
+    proc.wait(timeout)
+    writer.join()
+    if reader:
+        reader.join()
+        stdout = b"".join(chunks)
+    errors.seek(0)
+    return proc.returncode, stdout, errors.read(), not read_all
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--backend", required=True, choices=sorted(TRANSLATORS))
     parser.add_argument("--layout", default="us")
     parser.add_argument("--group", default="", help="only groups whose heading contains this")
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument(
+        "--output",
+        default="pipe",
+        choices=["pipe", "nonblocking", "closed", "unread", "full"],
+        help="standard output: a pipe, a non-blocking pipe read slowly, or one that takes "
+        "nothing (closed, no reader, a full disk), where only the status and the input "
+        "read to its end are checked",
+    )
     parser.add_argument("tables", nargs="+")
     argv = sys.argv[1:]
     split = argv.index("--")
@@ -164,16 +225,18 @@ def main():
                 lines = translate(event, keys, args)
                 expected += lines
                 owner += [row] * len(lines)
-        run = subprocess.run(command, input=b"".join(r[1] for r in rows), capture_output=True, timeout=args.timeout)
-        actual = run.stdout.decode("utf-8", "replace").split("\n")
+        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), args.output, args.timeout)
+        actual = stdout.decode("utf-8", "replace").split("\n")
         if actual[-1] == "":
             actual.pop()
         problems = []
-        if run.returncode != 0:
-            problems.append(f"exit status {run.returncode}")
-        if run.stderr:
-            problems.append("standard error: " + run.stderr.decode("utf-8", "replace")[:2000])
-        if actual != expected:
+        if status != 0:
+            problems.append(f"exit status {status}")
+        if stderr:
+            problems.append("standard error: " + stderr.decode("utf-8", "replace")[:2000])
+        if not read_all:
+            problems.append("stopped reading its input before the end")
+        if args.output in ("pipe", "nonblocking") and actual != expected:
             at = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e), min(len(actual), len(expected)))
             row = owner[at] if at < len(owner) else rows[-1]
             where = f"row {row[0]}: {row[1][:120]!r}" if row else "the start"
