@@ -55,7 +55,7 @@ start)
     DISPLAY=$(cat "$state/display")
     # The server first, so that wineboot and every later program share it.
     wineserver -p </dev/null >>"$state/log" 2>&1
-    wine wineboot --init </dev/null >>"$state/log" 2>&1 || fail "wineboot failed (see $state/log)"
+    wine wineboot </dev/null >>"$state/log" 2>&1 || fail "wineboot failed (see $state/log)"
     ;;
 run)
     [ -s "$state/display" ] || fail "not started: tools/wine-env.sh start $state"

@@ -9,15 +9,23 @@
 //   keydown|keyup VK SCAN          a key went down or up: virtual key, scan code (hex,
 //                                  "e0" before it for an extended key)
 //   char C                           ... and the window received the character C
-//                                  (printable ASCII as itself, else U+XXXX)
+//                                  (printable ASCII as itself, else U+XXXX); not
+//                                  printed while Ctrl, Alt or the Windows key is
+//                                  down, when a key is a shortcut, not typing
 //
-// and last "pointer X Y", where the pointer rests once the command has ended.
 // The window's messages come later than the hooks' and are matched to them in
 // order; a hook event the window never saw is printed without its window line.
+// The pointer starts at (1, 1), placed there unseen, so that the output does not
+// depend on earlier runs; a move to where the pointer already is is not printed
+// (Wine does not report one, Windows does). Where the pointer rests at the end
+// is not printed: under Wine the system's cursor position does not follow hooked
+// input.
 //
-//   inputfeed-observe.exe COMMAND [ARG...]
+//   inputfeed-observe.exe [--hidden] COMMAND [ARG...]
 //
-// The command inherits the standard streams. The exit status is the command's.
+// --hidden observes nothing: it runs the command on a window station of its own,
+// which, like a service's, has no keyboard, mouse or display. The command
+// inherits the standard streams. The exit status is the command's.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <fcntl.h>
@@ -33,12 +41,11 @@ namespace {
 struct Fact {
     std::string text;    // the hook's line(s)
     UINT awaited = 0;    // the window message that completes it, 0 when none
-    WPARAM detail = 0;   // for a key: its virtual key
-    bool fromWindow = false;
 };
 
 std::deque<Fact> pending;  // in hook order; printed once complete
 HWND window = nullptr;
+POINT pointer{1, 1};
 
 std::string format(const char* pattern, long a, long b = 0, long c = 0) {
     char line[64];
@@ -76,7 +83,10 @@ LRESULT CALLBACK onMouse(int code, WPARAM message, LPARAM data) {
         const auto& info = *reinterpret_cast<const MSLLHOOKSTRUCT*>(data);
         const auto message32 = static_cast<UINT>(message);
         if (message32 == WM_MOUSEMOVE) {
-            pending.push_back({format("move %ld %ld\n", info.pt.x, info.pt.y)});
+            if (info.pt.x != pointer.x || info.pt.y != pointer.y) {
+                pending.push_back({format("move %ld %ld\n", info.pt.x, info.pt.y)});
+            }
+            pointer = info.pt;
         } else if (const char* name = buttonName(message32)) {
             const std::string verb = isDown(message32) ? "press " : "release ";
             pending.push_back(
@@ -94,26 +104,26 @@ LRESULT CALLBACK onKey(int code, WPARAM message, LPARAM data) {
         std::string line = format(down ? "keydown %02lx " : "keyup %02lx ",
                                   static_cast<long>(info.vkCode));
         line += format(extended ? "e0%02lx\n" : "%02lx\n", static_cast<long>(info.scanCode));
-        pending.push_back({line, down ? UINT{WM_KEYDOWN} : UINT{WM_KEYUP}, info.vkCode});
+        pending.push_back({line, down ? UINT{WM_KEYDOWN} : UINT{WM_KEYUP}});
     }
     return CallNextHookEx(nullptr, code, message, data);
 }
 
 // The oldest hook fact still waiting for this window message.
-Fact* awaiting(UINT message, WPARAM detail) {
+Fact* awaiting(UINT message) {
     for (Fact& fact : pending) {
-        if (fact.awaited == message && (message != WM_KEYDOWN && message != WM_KEYUP
-                                            ? true
-                                            : fact.detail == detail)) {
-            return &fact;
-        }
+        if (fact.awaited == message) return &fact;
     }
     return nullptr;
 }
 
 void appendCharacters(std::string& text) {
+    // The key state as of the message being handled.
+    const bool shortcut = GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0 ||
+                          GetKeyState(VK_LWIN) < 0;
     MSG next;
     while (PeekMessageW(&next, window, WM_CHAR, WM_CHAR, PM_REMOVE)) {
+        if (shortcut) continue;
         const auto c = static_cast<long>(next.wParam);
         text += c > 0x20 && c < 0x7f ? format("char %c\n", c) : format("char U+%04lX\n", c);
     }
@@ -125,7 +135,7 @@ bool onWindowMessage(MSG& message) {
     if (kind == WM_SYSKEYDOWN) kind = WM_KEYDOWN;
     if (kind == WM_SYSKEYUP) kind = WM_KEYUP;
     if (const char* name = buttonName(kind)) {
-        if (Fact* fact = awaiting(kind, 0)) {
+        if (Fact* fact = awaiting(kind)) {
             fact->text += std::string("window ") + (isDown(kind) ? "press " : "release ") + name +
                           format(" %ld %ld\n", static_cast<short>(LOWORD(message.lParam)),
                                  static_cast<short>(HIWORD(message.lParam)));
@@ -134,16 +144,7 @@ bool onWindowMessage(MSG& message) {
         return true;
     }
     if (kind == WM_KEYDOWN || kind == WM_KEYUP) {
-        // Windows reports the plain VK here for a side-specific one in the hook.
-        Fact* fact = awaiting(kind, message.wParam);
-        if (!fact) {
-            for (Fact& candidate : pending) {
-                if (candidate.awaited == kind) {
-                    fact = &candidate;
-                    break;
-                }
-            }
-        }
+        Fact* fact = awaiting(kind);
         TranslateMessage(&message);
         if (fact) {
             if (kind == WM_KEYDOWN) appendCharacters(fact->text);
@@ -177,9 +178,8 @@ int fail(const char* message) {
     return 2;
 }
 
-// The command line after our own program's name, as given.
-const wchar_t* commandTail() {
-    const wchar_t* line = GetCommandLineW();
+// The command line after its first word, as given.
+const wchar_t* afterFirstWord(const wchar_t* line) {
     const bool quoted = *line == L'"';
     if (quoted) ++line;
     while (*line && (quoted ? *line != L'"' : *line != L' ' && *line != L'\t')) ++line;
@@ -188,12 +188,58 @@ const wchar_t* commandTail() {
     return line;
 }
 
+// Starts the command with our standard streams; on `desktop` when given.
+bool start(std::wstring& command, wchar_t* desktop, PROCESS_INFORMATION& child) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = desktop;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &child)) {
+        return false;
+    }
+    CloseHandle(child.hThread);
+    return true;
+}
+
+int exitStatus(HANDLE process) {
+    DWORD status = 0;
+    GetExitCodeProcess(process, &status);
+    return static_cast<int>(status);
+}
+
+// A window station made here has no WSF_VISIBLE flag: nothing can be shown on
+// it or typed into it. Its desktop is made while the process belongs to it.
+int runHidden(std::wstring& command) {
+    const HWINSTA interactive = GetProcessWindowStation();
+    const HWINSTA station = CreateWindowStationW(L"inputfeed-hidden", 0, WINSTA_ALL_ACCESS, nullptr);
+    if (!station || !SetProcessWindowStation(station)) return fail("cannot make a window station");
+    const HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    SetProcessWindowStation(interactive);
+    if (!desktop) return fail("cannot make a desktop");
+    wchar_t name[] = L"inputfeed-hidden\\Default";
+    PROCESS_INFORMATION child{};
+    if (!start(command, name, child)) return fail("cannot start the command");
+    WaitForSingleObject(child.hProcess, INFINITE);
+    return exitStatus(child.hProcess);
+}
+
 }  // namespace
 
 int main() {
     _setmode(_fileno(stdout), _O_BINARY);
-    std::wstring command = commandTail();
-    if (command.empty()) return fail("usage: inputfeed-observe.exe COMMAND [ARG...]");
+    std::wstring command = afterFirstWord(GetCommandLineW());
+    if (command.empty()) return fail("usage: inputfeed-observe.exe [--hidden] COMMAND [ARG...]");
+    if (command.starts_with(L"--hidden ")) {
+        command = afterFirstWord(command.c_str());
+        return runHidden(command);
+    }
 
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass{};
@@ -216,27 +262,15 @@ int main() {
         Sleep(10);
     }
     if (GetForegroundWindow() != window) return fail("the window did not get the focus");
+    SetCursorPos(pointer.x, pointer.y);  // not input: no hook sees it
     pump();
 
     const HHOOK mouseHook = SetWindowsHookExW(WH_MOUSE_LL, onMouse, instance, 0);
     const HHOOK keyHook = SetWindowsHookExW(WH_KEYBOARD_LL, onKey, instance, 0);
     if (!mouseHook || !keyHook) return fail("cannot install the low-level hooks");
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    for (const DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
-        SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
-    }
-    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION child{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &child)) {
-        return fail("cannot start the command");
-    }
-    CloseHandle(child.hThread);
+    if (!start(command, nullptr, child)) return fail("cannot start the command");
     while (MsgWaitForMultipleObjects(1, &child.hProcess, FALSE, INFINITE, QS_ALLINPUT) !=
            WAIT_OBJECT_0) {
         pump();
@@ -246,12 +280,5 @@ int main() {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 200, QS_ALLINPUT);
     } while (pump());
     printComplete(true);
-
-    POINT at{};
-    GetCursorPos(&at);
-    std::printf("pointer %ld %ld\n", at.x, at.y);
-    std::fflush(stdout);
-    DWORD status = 0;
-    GetExitCodeProcess(child.hProcess, &status);
-    return static_cast<int>(status);
+    return exitStatus(child.hProcess);
 }
