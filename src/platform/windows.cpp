@@ -125,10 +125,10 @@ public:
         PlatformEvent event;
         MOUSEINPUT& move = event.inputs[0].mi;
         event.inputs[0].type = INPUT_MOUSE;
-        move.dx = normalise(x, {GetSystemMetrics(SM_XVIRTUALSCREEN),
-                                GetSystemMetrics(SM_CXVIRTUALSCREEN)});
-        move.dy = normalise(y, {GetSystemMetrics(SM_YVIRTUALSCREEN),
-                                GetSystemMetrics(SM_CYVIRTUALSCREEN)});
+        move.dx = normalise(
+            x, {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)});
+        move.dy = normalise(
+            y, {GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)});
         move.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
         event.count = 1;
         // The button goes in an INPUT of its own after the move: combined into
@@ -202,8 +202,9 @@ bool onInteractiveDesktop() {
 
 std::unique_ptr<Platform> openPlatform() {
     if (!onInteractiveDesktop()) {
-        std::fputs("inputfeed: not on an interactive desktop (a service session cannot post input)\n",
-                   stderr);
+        std::fputs(
+            "inputfeed: not on an interactive desktop (a service session cannot post input)\n",
+            stderr);
         return nullptr;
     }
     return std::make_unique<WindowsPlatform>();

@@ -39,8 +39,8 @@
 namespace {
 
 struct Fact {
-    std::string text;    // the hook's line(s)
-    UINT awaited = 0;    // the window message that completes it, 0 when none
+    std::string text;  // the hook's line(s)
+    UINT awaited = 0;  // the window message that completes it, 0 when none
 };
 
 std::deque<Fact> pending;  // in hook order; printed once complete
@@ -101,8 +101,8 @@ LRESULT CALLBACK onKey(int code, WPARAM message, LPARAM data) {
         const auto& info = *reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
         const bool down = isDown(static_cast<UINT>(message));
         const bool extended = (info.flags & LLKHF_EXTENDED) != 0;
-        std::string line = format(down ? "keydown %02lx " : "keyup %02lx ",
-                                  static_cast<long>(info.vkCode));
+        std::string line =
+            format(down ? "keydown %02lx " : "keyup %02lx ", static_cast<long>(info.vkCode));
         line += format(extended ? "e0%02lx\n" : "%02lx\n", static_cast<long>(info.scanCode));
         pending.push_back({line, down ? UINT{WM_KEYDOWN} : UINT{WM_KEYUP}});
     }
@@ -119,8 +119,8 @@ Fact* awaiting(UINT message) {
 
 void appendCharacters(std::string& text) {
     // The key state as of the message being handled.
-    const bool shortcut = GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0 ||
-                          GetKeyState(VK_LWIN) < 0;
+    const bool shortcut =
+        GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0 || GetKeyState(VK_LWIN) < 0;
     MSG next;
     while (PeekMessageW(&next, window, WM_CHAR, WM_CHAR, PM_REMOVE)) {
         if (shortcut) continue;
@@ -218,7 +218,8 @@ int exitStatus(HANDLE process) {
 // it or typed into it. Its desktop is made while the process belongs to it.
 int runHidden(std::wstring& command) {
     const HWINSTA interactive = GetProcessWindowStation();
-    const HWINSTA station = CreateWindowStationW(L"inputfeed-hidden", 0, WINSTA_ALL_ACCESS, nullptr);
+    const HWINSTA station =
+        CreateWindowStationW(L"inputfeed-hidden", 0, WINSTA_ALL_ACCESS, nullptr);
     if (!station || !SetProcessWindowStation(station)) return fail("cannot make a window station");
     const HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
     SetProcessWindowStation(interactive);
@@ -248,12 +249,11 @@ int main() {
     windowClass.lpszClassName = L"inputfeed-observe";
     windowClass.hbrBackground = static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH));
     if (!RegisterClassW(&windowClass)) return fail("cannot register the window class");
-    window = CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"inputfeed-observe",
-                             WS_POPUP | WS_VISIBLE, GetSystemMetrics(SM_XVIRTUALSCREEN),
-                             GetSystemMetrics(SM_YVIRTUALSCREEN),
-                             GetSystemMetrics(SM_CXVIRTUALSCREEN),
-                             GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr, nullptr, instance,
-                             nullptr);
+    window =
+        CreateWindowExW(WS_EX_TOPMOST, windowClass.lpszClassName, L"inputfeed-observe",
+                        WS_POPUP | WS_VISIBLE, GetSystemMetrics(SM_XVIRTUALSCREEN),
+                        GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                        GetSystemMetrics(SM_CYVIRTUALSCREEN), nullptr, nullptr, instance, nullptr);
     if (!window) return fail("cannot create the window");
     SetForegroundWindow(window);
     SetFocus(window);
