@@ -53,7 +53,10 @@ start)
     rm "$state/display.new"
     export DISPLAY
     DISPLAY=$(cat "$state/display")
-    # The server first, so that wineboot and every later program share it.
+    # The server first, so that wineboot and every later program share it. Plain
+    # wineboot, which sets up a new prefix by itself: with --init a second service
+    # manager started beside Wine's own, RPC never came up, and the first window
+    # of every later program waited 10 s for the desktop.
     wineserver -p </dev/null >>"$state/log" 2>&1
     wine wineboot </dev/null >>"$state/log" 2>&1 || fail "wineboot failed (see $state/log)"
     ;;
