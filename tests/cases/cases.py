@@ -135,10 +135,36 @@ def x11(event, keys, args):
     raise ValueError(event)
 
 
+def windows(event, keys, args):
+    """The Windows observer: hook events, and what its focused window received. It starts
+    with the pointer at 1,1 and reports no move to where the pointer already is."""
+    kind, state = event[0], args.state
+    if kind == "move" or kind in ("press", "release"):
+        at = tuple(event[1:3] if kind == "move" else event[2:4])
+        lines = [f"move {at[0]} {at[1]}"] if at != state.get("at", ("1", "1")) else []
+        state["at"] = at
+        if kind == "move":
+            return lines
+        return lines + [f"{kind} {event[1]} {at[0]} {at[1]}", f"window {kind} {event[1]} {at[0]} {at[1]}"]
+    if kind in ("keydown", "keyup"):
+        key, held = keys[event[1]], state.setdefault("held", set())
+        held.add(event[1]) if kind == "keydown" else held.discard(event[1])
+        # Characters are reported only while no Ctrl, Alt or Windows key is down.
+        char = key["win_shift" if {"ShiftLeft", "ShiftRight"} & held else "win_char"]
+        if held & {"ControlLeft", "ControlRight", "AltLeft", "AltRight", "MetaLeft"}:
+            char = "none"
+        typed = [f"char {char}"] if kind == "keydown" and char != "none" else []
+        return [f"{kind} {key['win_vk']} {key['win_scan']}"] + typed
+    if kind == "pointer":
+        return []  # under Wine the cursor position does not follow hooked input
+    raise ValueError(event)
+
+
 # Per backend: what every run prints first, and how an event is reported.
 TRANSLATORS = {
     "trace": (['{"event":"trust","prompt":true}'], trace),
     "x11": ([], x11),
+    "windows": ([], windows),
 }
 
 
@@ -219,6 +245,7 @@ def main():
         sys.exit("no group to run")
     failed = 0
     for heading, rows in groups:
+        args.state = {}  # what a translator remembers within one stream
         expected, owner = list(prologue), [None] * len(prologue)
         for row in rows:
             for event in row[2]:

@@ -4,9 +4,7 @@
 
 #include "line_reader.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
@@ -16,6 +14,11 @@
 #include <vector>
 
 #include "support/scripted_source.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 namespace inputfeed {
 namespace {
@@ -92,6 +95,7 @@ TEST(LineReader, RetriesInterruptedReadsAndStopsAtAFailedOne) {
     EXPECT_EQ(failing.reads, 2u);
 }
 
+#ifndef _WIN32  // POSIX pipes; Windows has no non-blocking anonymous pipes to inherit
 // A descriptor inherited in non-blocking mode must not end the input the first
 // time the sender pauses.
 TEST(LineReader, WaitsOnANonBlockingPipe) {
@@ -110,6 +114,7 @@ TEST(LineReader, WaitsOnANonBlockingPipe) {
     writer.join();
     ::close(fds[0]);
 }
+#endif
 
 }  // namespace
 }  // namespace inputfeed
