@@ -15,7 +15,8 @@ before it n long), <REP n:TEXT> (TEXT n times), <TIMES n> at the start of a row 
 included, n times), <EOF> at the end of a group's last row (no line feed after
 it). Spaces before "=>" only align the table; a row starting with "=>" is an empty line, and
 a row whose input is <END> adds no input, only events expected after the rest. A row that
-names $KEY stands for one row per key of keys.table.
+names $KEY stands for one row per key of keys.table; consecutive such rows are repeated
+together, key by key.
 
 Events: move X Y [middle|right], press|release left|middle|right X Y, keydown|keyup NAME,
 pointer X Y (where the pointer rests at the end, as an observer reports it).
@@ -67,11 +68,25 @@ def expand(text):
 
 def parse(paths, keys):
     """Groups as (heading, [(where, input bytes, [event words])])."""
-    groups = []
+    groups, block = [], []  # block: consecutive rows naming $KEY, repeated for each key
+
+    def add(where, text, words, times, key=None):
+        sub = (lambda s: s.replace("$KEY", key)) if key else (lambda s: s)
+        data, newline = (b"", False) if text == "<END>" else expand(sub(text))
+        row = (where, data + (b"\n" if newline else b""), [[sub(w) for w in e] for e in words])
+        groups[-1][1].extend([row] * times)
+
+    def flush():
+        for key in keys if block else []:
+            for row in block:
+                add(*row, key)
+        block.clear()
+
     for path in paths:
         for number, line in enumerate(open(path, encoding="utf-8"), 1):
             line = line.rstrip("\n")
             if line.startswith("## "):
+                flush()
                 groups.append((line[3:], []))
                 continue
             if not line.strip() or line.startswith("#"):
@@ -83,12 +98,13 @@ def parse(paths, keys):
             if text.startswith("<TIMES "):
                 count, text = text[7:].split(">", 1)
                 times = int(count)
-            words = [e.split() for e in events.split(";") if e.strip()]
-            for key in keys if "$KEY" in line else [None]:
-                sub = (lambda s: s.replace("$KEY", key)) if key else (lambda s: s)
-                data, newline = (b"", False) if text == "<END>" else expand(sub(text))
-                row = (f"{path}:{number}", data + (b"\n" if newline else b""), [[sub(w) for w in e] for e in words])
-                groups[-1][1].extend([row] * times)
+            row = (f"{path}:{number}", text, [e.split() for e in events.split(";") if e.strip()], times)
+            if "$KEY" in line:
+                block.append(row)
+            else:
+                flush()
+                add(*row)
+        flush()
     return groups
 
 
@@ -113,7 +129,7 @@ def trace(event, keys, args):
 
 
 X11_BUTTON = {"left": 1, "middle": 2, "right": 3}
-X11_KEYMAPS = {"us": ("x11", "us"), "de": ("x11", "de"), "xfree86": ("xfree86", "us"), "fujitsu": ("fujitsu", "fujitsu_sym")}
+X11_KEYMAPS = {"us": ("x11", "us"), "de": ("x11", "de"), "fujitsu": ("fujitsu", "fujitsu_sym")}
 
 
 def x11(event, keys, args):
@@ -227,10 +243,9 @@ def main():
     parser.add_argument(
         "--output",
         default="pipe",
-        choices=["pipe", "nonblocking", "closed", "unread", "full"],
-        help="standard output: a pipe, a non-blocking pipe read slowly, or one that takes "
-        "nothing (closed, no reader, a full disk), where only the status and the input "
-        "read to its end are checked",
+        help="comma-separated, each a run of every group with standard output: pipe, "
+        "nonblocking (a non-blocking pipe read slowly), or one that takes nothing, where only "
+        "the status and the input read to its end are checked: closed, unread, full",
     )
     parser.add_argument("tables", nargs="+")
     argv = sys.argv[1:]
@@ -244,7 +259,7 @@ def main():
     if not groups:
         sys.exit("no group to run")
     failed = 0
-    for heading, rows in groups:
+    for output, (heading, rows) in ((o, g) for o in args.output.split(",") for g in groups):
         args.state = {}  # what a translator remembers within one stream
         expected, owner = list(prologue), [None] * len(prologue)
         for row in rows:
@@ -252,7 +267,7 @@ def main():
                 lines = translate(event, keys, args)
                 expected += lines
                 owner += [row] * len(lines)
-        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), args.output, args.timeout)
+        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.timeout)
         actual = stdout.decode("utf-8", "replace").split("\n")
         if actual[-1] == "":
             actual.pop()
@@ -263,7 +278,7 @@ def main():
             problems.append("standard error: " + stderr.decode("utf-8", "replace")[:2000])
         if not read_all:
             problems.append("stopped reading its input before the end")
-        if args.output in ("pipe", "nonblocking") and actual != expected:
+        if output in ("pipe", "nonblocking") and actual != expected:
             at = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e), min(len(actual), len(expected)))
             row = owner[at] if at < len(owner) else rows[-1]
             where = f"row {row[0]}: {row[1][:120]!r}" if row else "the start"
@@ -273,9 +288,9 @@ def main():
             )
         if problems:
             failed += 1
-            print(f"FAIL {heading}\n  " + "\n  ".join(problems))
+            print(f"FAIL {heading} (output: {output})\n  " + "\n  ".join(problems))
         else:
-            print(f"ok   {heading} ({len(rows)} rows)")
+            print(f"ok   {heading} ({len(rows)} rows, output: {output})")
     sys.exit(1 if failed else 0)
 
 

@@ -66,26 +66,6 @@ TEST(LineReader, SplitsLinesWhateverTheReadSizes) {
     }
 }
 
-TEST(LineReader, HandsOverALineAsSoonAsItsLineFeedArrives) {
-    ScriptedSource source({{"a\nb"}, {"c\nd\n"}, {"e"}});
-    LineReader& reader = source.reader;
-    const auto text = [](std::string_view s) { return Line{Line::Kind::text, s}; };
-    EXPECT_FALSE(reader.lineReady());
-    EXPECT_EQ(reader.next(), text("a"));
-    EXPECT_FALSE(reader.lineReady());
-    EXPECT_EQ(reader.next(), text("bc"));
-    EXPECT_EQ(source.reads, 2u);
-    EXPECT_TRUE(reader.lineReady());
-    EXPECT_EQ(reader.next(), text("d"));
-    EXPECT_FALSE(reader.lineReady());
-    EXPECT_EQ(reader.next(), text("e"));
-    EXPECT_EQ(source.reads, 4u);  // "e", then the end of input
-    EXPECT_TRUE(reader.lineReady());
-    EXPECT_EQ(reader.next().kind, Line::Kind::end);
-    EXPECT_EQ(reader.next().kind, Line::Kind::end);
-    EXPECT_EQ(source.reads, 4u);  // the end is remembered, not read again
-}
-
 TEST(LineReader, RetriesInterruptedReadsAndStopsAtAFailedOne) {
     ScriptedSource interrupted({{"", EINTR}, {"a\n"}, {"", EINTR}, {"", EINTR}, {"b"}, {"\n"}});
     EXPECT_EQ(readAll(interrupted.reader), (Lines{"a", "b"}));
