@@ -19,7 +19,7 @@
 #include "command/decoder.h"
 
 #ifdef INPUTFEED_FUZZ_REFERENCE
-#include "conformance/reference_decoder.h"
+#include "reference_decoder.h"
 #endif
 
 namespace {

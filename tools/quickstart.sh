@@ -3,26 +3,30 @@
 # an example stream and shows what the X server received.
 #
 #   tools/quickstart.sh [--yes] [STREAM]
-#   tools/quickstart.sh --wayland [STREAM]
+#   tools/quickstart.sh --wayland | --windows [STREAM]
 #
 # Without DISPLAY it uses a private virtual display (Xvfb) that nobody sees and
 # removes it afterwards. With DISPLAY set it acts on that display for real: the
 # pointer moves, buttons click and keys are typed into whatever has the focus,
 # so it asks first (--yes skips the question). --wayland runs the stream in a
 # private headless Wayland compositor (sway) instead and shows what a window
-# there received. STREAM defaults to examples/demo.jsonl.
+# there received. --windows cross-builds inputfeed.exe instead and runs it
+# under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
+# defaults to examples/demo.jsonl.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 yes=0
 wayland=0
+windows=0
 stream=examples/demo.jsonl
 while [ $# -gt 0 ]; do
     case "$1" in
     -y | --yes) yes=1 ;;
     --wayland) wayland=1 ;;
-    -h | --help) sed -n '2,14s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    -*) echo "usage: tools/quickstart.sh [--yes | --wayland] [STREAM]" >&2; exit 2 ;;
+    --windows) windows=1 ;;
+    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --windows] [STREAM]" >&2; exit 2 ;;
     *) stream=$1 ;;
     esac
     shift
@@ -33,6 +37,46 @@ step() { printf '\n==> %s\n' "$*"; }
 
 step "installing missing packages (tools/packages.txt)"
 tools/install-deps.sh
+
+if [ "$windows" -eq 1 ]; then
+    step "building inputfeed.exe (windows preset: mingw-w64)"
+    cmake --preset windows >/dev/null
+    cmake --build --preset windows --target inputfeed inputfeed-observe
+    state=$PWD/build/windows/wine-quickstart
+    trap 'tools/wine-env.sh stop "$state"' EXIT
+    step "starting Wine on a private virtual display (the first start takes a while)"
+    tools/wine-env.sh start "$state"
+    step "running inputfeed.exe < $stream"
+    status=0
+    tools/wine-env.sh run "$state" build/windows/tools/observe/inputfeed-observe.exe \
+        build/windows/src/inputfeed.exe <"$stream" >"$state/seen" || status=$?
+    step "what Windows (Wine) received: low-level hooks, and the focused window"
+    awk '
+        function out() { if (line != "") print line; line = "" }
+        function flushTrack() { if (track != "") print "  pointer  " track; track = ""; points = 0 }
+        $1 == "move" {
+            out()
+            if (points == 8) { print "  pointer  " track " →"; track = ""; points = 0 }
+            track = track (points++ ? " → " : "") $2 "," $3; next
+        }
+        $1 == "press" || $1 == "release" {
+            out(); flushTrack()
+            line = sprintf("  button   %s %s at %s,%s", $2, $1 == "press" ? "pressed" : "released", $3, $4)
+            next
+        }
+        $1 == "window" { line = line sprintf(" (the window saw it at %s,%s)", $4, $5); next }
+        $1 == "keydown" || $1 == "keyup" {
+            out(); flushTrack()
+            line = sprintf("  key      VK 0x%s, scan code 0x%s %s", $2, $3, $1 == "keydown" ? "down" : "up")
+            next
+        }
+        $1 == "char" { line = line ", typed " $2; next }
+        END { out(); flushTrack() }
+    ' "$state/seen"
+    [ "$status" -eq 0 ] && echo "inputfeed.exe read the whole stream and exited with status 0." ||
+        echo "The run ended with status $status." >&2
+    exit "$status"
+fi
 
 step "building inputfeed (release)"
 cmake --preset release -DINPUTFEED_BUILD_TESTS=ON >/dev/null

@@ -2,7 +2,8 @@
 # Builds and runs every test: installs missing Debian packages, then the g++
 # debug build with warnings as errors (unit, end-to-end, stand-in, X11 on a
 # private Xvfb, corpus replay), the end-to-end streams under valgrind, and the
-# same suite built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
+# same suite built with clang under AddressSanitizer and UndefinedBehaviorSanitizer,
+# then the Windows programs cross-built with mingw-w64 and tested under Wine.
 #
 #   tools/test.sh [--quick] [--json-test-suite DIR]
 #
@@ -35,6 +36,12 @@ step "tests"
 ctest --preset dev -j "$jobs"
 
 [ "$quick" -eq 1 ] && exit 0
+
+step "Windows build (mingw-w64, warnings as errors)"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+step "Windows tests under Wine (private Xvfb and Wine prefix in build/windows/wine)"
+ctest --preset windows -j "$jobs"
 
 step "the same streams under valgrind"
 INPUTFEED_TEST_LAUNCHER="valgrind --quiet --error-exitcode=1 --leak-check=full \

@@ -15,7 +15,8 @@ before it n long), <REP n:TEXT> (TEXT n times), <TIMES n> at the start of a row 
 included, n times), <EOF> at the end of a group's last row (no line feed after
 it). Spaces before "=>" only align the table; a row starting with "=>" is an empty line, and
 a row whose input is <END> adds no input, only events expected after the rest. A row that
-names $KEY stands for one row per key of keys.table.
+names $KEY stands for one row per key of keys.table; consecutive such rows are repeated
+together, key by key.
 
 Events: move X Y [middle|right], press|release left|middle|right X Y, keydown|keyup NAME,
 pointer X Y (where the pointer rests at the end, as an observer reports it).
@@ -28,6 +29,9 @@ import re
 import shlex
 import subprocess
 import sys
+import tempfile
+import threading
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
@@ -64,11 +68,25 @@ def expand(text):
 
 def parse(paths, keys):
     """Groups as (heading, [(where, input bytes, [event words])])."""
-    groups = []
+    groups, block = [], []  # block: consecutive rows naming $KEY, repeated for each key
+
+    def add(where, text, words, times, key=None):
+        sub = (lambda s: s.replace("$KEY", key)) if key else (lambda s: s)
+        data, newline = (b"", False) if text == "<END>" else expand(sub(text))
+        row = (where, data + (b"\n" if newline else b""), [[sub(w) for w in e] for e in words])
+        groups[-1][1].extend([row] * times)
+
+    def flush():
+        for key in keys if block else []:
+            for row in block:
+                add(*row, key)
+        block.clear()
+
     for path in paths:
         for number, line in enumerate(open(path, encoding="utf-8"), 1):
             line = line.rstrip("\n")
             if line.startswith("## "):
+                flush()
                 groups.append((line[3:], []))
                 continue
             if not line.strip() or line.startswith("#"):
@@ -80,12 +98,13 @@ def parse(paths, keys):
             if text.startswith("<TIMES "):
                 count, text = text[7:].split(">", 1)
                 times = int(count)
-            words = [e.split() for e in events.split(";") if e.strip()]
-            for key in keys if "$KEY" in line else [None]:
-                sub = (lambda s: s.replace("$KEY", key)) if key else (lambda s: s)
-                data, newline = (b"", False) if text == "<END>" else expand(sub(text))
-                row = (f"{path}:{number}", data + (b"\n" if newline else b""), [[sub(w) for w in e] for e in words])
-                groups[-1][1].extend([row] * times)
+            row = (f"{path}:{number}", text, [e.split() for e in events.split(";") if e.strip()], times)
+            if "$KEY" in line:
+                block.append(row)
+            else:
+                flush()
+                add(*row)
+        flush()
     return groups
 
 
@@ -110,7 +129,7 @@ def trace(event, keys, args):
 
 
 X11_BUTTON = {"left": 1, "middle": 2, "right": 3}
-X11_KEYMAPS = {"us": ("x11", "us"), "de": ("x11", "de"), "xfree86": ("xfree86", "us"), "fujitsu": ("fujitsu", "fujitsu_sym")}
+X11_KEYMAPS = {"us": ("x11", "us"), "de": ("x11", "de"), "fujitsu": ("fujitsu", "fujitsu_sym")}
 
 
 def x11(event, keys, args):
@@ -166,12 +185,88 @@ def wayland(event, keys, args):
     raise ValueError(event)
 
 
+def windows(event, keys, args):
+    """The Windows observer: hook events, and what its focused window received. It starts
+    with the pointer at 1,1 and reports no move to where the pointer already is."""
+    kind, state = event[0], args.state
+    if kind == "move" or kind in ("press", "release"):
+        at = tuple(event[1:3] if kind == "move" else event[2:4])
+        lines = [f"move {at[0]} {at[1]}"] if at != state.get("at", ("1", "1")) else []
+        state["at"] = at
+        if kind == "move":
+            return lines
+        return lines + [f"{kind} {event[1]} {at[0]} {at[1]}", f"window {kind} {event[1]} {at[0]} {at[1]}"]
+    if kind in ("keydown", "keyup"):
+        key, held = keys[event[1]], state.setdefault("held", set())
+        held.add(event[1]) if kind == "keydown" else held.discard(event[1])
+        # Characters are reported only while no Ctrl, Alt or Windows key is down.
+        char = key["win_shift" if {"ShiftLeft", "ShiftRight"} & held else "win_char"]
+        if held & {"ControlLeft", "ControlRight", "AltLeft", "AltRight", "MetaLeft"}:
+            char = "none"
+        typed = [f"char {char}"] if kind == "keydown" and char != "none" else []
+        return [f"{kind} {key['win_vk']} {key['win_scan']}"] + typed
+    if kind == "pointer":
+        return []  # under Wine the cursor position does not follow hooked input
+    raise ValueError(event)
+
+
 # Per backend: what every run prints first, and how an event is reported.
 TRANSLATORS = {
     "trace": (['{"event":"trust","prompt":true}'], trace),
     "x11": ([], x11),
     "wayland": ([], wayland),
+    "windows": ([], windows),
 }
+
+
+def run(command, data, output, timeout):
+    """Runs COMMAND on DATA with its standard output as OUTPUT says; returns (status,
+    stdout, stderr, whether COMMAND read all of DATA)."""
+    fds, out_fd, reader = {}, subprocess.PIPE, None
+    if output == "closed":
+        fds["preexec_fn"] = lambda: os.close(1)
+    elif output == "full":
+        out_fd = open("/dev/full", "wb")
+    elif output in ("unread", "nonblocking"):
+        read_end, out_fd = os.pipe()
+        if output == "unread":
+            os.close(read_end)
+        else:
+            # Inherited non-blocking, drained slowly: writes meet a full pipe.
+            os.set_blocking(out_fd, False)
+            chunks = []
+
+            def drain():
+                while chunk := os.read(read_end, 4096):
+                    chunks.append(chunk)
+                    time.sleep(0.0005)
+                os.close(read_end)
+
+            reader = threading.Thread(target=drain)
+            reader.start()
+    errors = tempfile.TemporaryFile()
+    proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out_fd, stderr=errors, **fds)
+    if out_fd is not subprocess.PIPE:
+        os.close(out_fd) if isinstance(out_fd, int) else out_fd.close()
+    read_all = []
+
+    def feed():  # a program that stops reading early breaks this pipe
+        try:
+            proc.stdin.write(data)
+            proc.stdin.close()
+        except BrokenPipeError:
+            read_all.append(False)
+
+    writer = threading.Thread(target=feed)
+    writer.start()
+    stdout = proc.stdout.read() if proc.stdout else b""
+    proc.wait(timeout)
+    writer.join()
+    if reader:
+        reader.join()
+        stdout = b"".join(chunks)
+    errors.seek(0)
+    return proc.returncode, stdout, errors.read(), not read_all
 
 
 def main():
@@ -180,6 +275,13 @@ def main():
     parser.add_argument("--layout", default="us")
     parser.add_argument("--group", default="", help="only groups whose heading contains this")
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument(
+        "--output",
+        default="pipe",
+        help="comma-separated, each a run of every group with standard output: pipe, "
+        "nonblocking (a non-blocking pipe read slowly), or one that takes nothing, where only "
+        "the status and the input read to its end are checked: closed, unread, full",
+    )
     parser.add_argument("tables", nargs="+")
     argv = sys.argv[1:]
     split = argv.index("--")
@@ -192,24 +294,26 @@ def main():
     if not groups:
         sys.exit("no group to run")
     failed = 0
-    for heading, rows in groups:
+    for output, (heading, rows) in ((o, g) for o in args.output.split(",") for g in groups):
+        args.state = {}  # what a translator remembers within one stream
         expected, owner = list(prologue), [None] * len(prologue)
-        args.state = {}  # for translators that follow the pointer or the modifiers
         for row in rows:
             for event in row[2]:
                 lines = translate(event, keys, args)
                 expected += lines
                 owner += [row] * len(lines)
-        run = subprocess.run(command, input=b"".join(r[1] for r in rows), capture_output=True, timeout=args.timeout)
-        actual = run.stdout.decode("utf-8", "replace").split("\n")
+        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.timeout)
+        actual = stdout.decode("utf-8", "replace").split("\n")
         if actual[-1] == "":
             actual.pop()
         problems = []
-        if run.returncode != 0:
-            problems.append(f"exit status {run.returncode}")
-        if run.stderr:
-            problems.append("standard error: " + run.stderr.decode("utf-8", "replace")[:2000])
-        if actual != expected:
+        if status != 0:
+            problems.append(f"exit status {status}")
+        if stderr:
+            problems.append("standard error: " + stderr.decode("utf-8", "replace")[:2000])
+        if not read_all:
+            problems.append("stopped reading its input before the end")
+        if output in ("pipe", "nonblocking") and actual != expected:
             at = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e), min(len(actual), len(expected)))
             row = owner[at] if at < len(owner) else rows[-1]
             where = f"row {row[0]}: {row[1][:120]!r}" if row else "the start"
@@ -219,9 +323,9 @@ def main():
             )
         if problems:
             failed += 1
-            print(f"FAIL {heading}\n  " + "\n  ".join(problems))
+            print(f"FAIL {heading} (output: {output})\n  " + "\n  ".join(problems))
         else:
-            print(f"ok   {heading} ({len(rows)} rows)")
+            print(f"ok   {heading} ({len(rows)} rows, output: {output})")
     sys.exit(1 if failed else 0)
 
 

@@ -8,15 +8,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "command/decoder.h"
-#include "conformance/case_files.h"
-#include "conformance/reference_decoder.h"
+#include "reference_decoder.h"
 
 namespace inputfeed {
 namespace {
@@ -42,14 +45,32 @@ std::size_t expectAgreement(const std::vector<std::string>& lines) {
     return accepted;
 }
 
+// Every regular file under `folder`, sorted by path.
+std::vector<std::string> readFiles(const std::string& folder) {
+    std::vector<std::filesystem::path> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) paths.push_back(entry.path());
+    std::sort(paths.begin(), paths.end());
+    std::vector<std::string> files;
+    for (const auto& path : paths) {
+        std::ifstream in(path, std::ios::binary);
+        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return files;
+}
+
 std::vector<std::string> seedLines() {
-    std::vector<std::string> lines;
-    for (const auto& [name, bytes] : corpus::readFiles(seedFolder + "/fuzz_decode"))
-        lines.push_back(bytes);
-    // Agent seeds start with a byte that steers delivery; the rest is a stream.
-    for (const auto& [name, bytes] : corpus::readFiles(seedFolder + "/fuzz_agent"))
-        for (const auto line : corpus::splitLines(std::string_view(bytes).substr(1)))
-            lines.emplace_back(line);
+    std::vector<std::string> lines = readFiles(seedFolder + "/fuzz_decode");
+    // Agent seeds start with a byte that steers delivery; the rest is a stream,
+    // split into lines as the agent splits it.
+    for (const auto& stream : readFiles(seedFolder + "/fuzz_agent")) {
+        for (std::size_t at = 1; at < stream.size();) {
+            const std::size_t end = std::min(stream.find('\n', at), stream.size());
+            const bool crlf = end < stream.size() && end > at && stream[end - 1] == '\r';
+            lines.push_back(stream.substr(at, end - at - (crlf ? 1 : 0)));
+            at = end + 1;
+        }
+    }
     return lines;
 }
 
@@ -229,7 +250,7 @@ TEST(Differential, MutatedLines) {
 TEST(Differential, ConformanceCases) {
     if (suiteFolder.empty()) GTEST_SKIP() << "no JSON conformance corpus given";
     std::vector<std::string> lines;
-    for (const auto& [name, bytes] : corpus::readFiles(suiteFolder)) {
+    for (const auto& bytes : readFiles(suiteFolder)) {
         lines.push_back(bytes);
         lines.push_back(R"({"type":"keyDown","code":"KeyA","z":)" + bytes + "}");
         lines.push_back(R"({"type":"pointer","x":)" + bytes + R"(,"y":2})");

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# A private Windows environment under Wine: its own virtual X display (Xvfb,
+# 1280x1024, nobody sees it) and its own Wine prefix, both inside STATE, so
+# nothing touches your display or ~/.wine. The Windows tests and
+# `tools/quickstart.sh --windows` use it.
+#
+#   tools/wine-env.sh start STATE           start the display and a persistent wineserver
+#   tools/wine-env.sh run STATE PROGRAM...  run a Windows program there (its exit status)
+#   tools/wine-env.sh stop STATE            stop both
+set -euo pipefail
+
+fail() { echo "wine-env: $*" >&2; exit 1; }
+[ $# -ge 2 ] || fail "usage: tools/wine-env.sh start|run|stop STATE [PROGRAM...]"
+command=$1
+state=$(realpath -m "$2")
+shift 2
+
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko install prompts, and no menu entries written outside the prefix.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+
+alive() {  # a process that has exited may linger as a zombie until it is reaped
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ ${stat#*) } != Z* ]]
+}
+
+stop() {
+    if [ -d "$WINEPREFIX" ]; then wineserver -k 2>/dev/null || true; fi
+    local pid
+    pid=$(cat "$state/xvfb.pid" 2>/dev/null) || return 0
+    if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = Xvfb ]; then
+        kill "$pid" 2>/dev/null || true
+        for _ in $(seq 40); do alive "$pid" && sleep 0.05 || break; done
+        kill -9 "$pid" 2>/dev/null || true
+    fi
+    rm -f "$state/xvfb.pid" "$state/display"
+}
+
+case $command in
+start)
+    stop  # whatever a run that was killed half-way left behind
+    mkdir -p "$WINEPREFIX"
+    # Every long-lived process gets its output in the log and no inherited
+    # pipe, or whoever started this script (CTest) would wait for it to end.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
+        3>"$state/display.new" </dev/null >>"$state/log" 2>&1 &
+    echo $! >"$state/xvfb.pid"
+    for _ in $(seq 200); do [ -s "$state/display.new" ] && break; sleep 0.05; done
+    [ -s "$state/display.new" ] || fail "Xvfb did not start (see $state/log)"
+    echo ":$(tr -d '\n' <"$state/display.new")" >"$state/display"
+    rm "$state/display.new"
+    export DISPLAY
+    DISPLAY=$(cat "$state/display")
+    # The server first, so that wineboot and every later program share it. Plain
+    # wineboot, which sets up a new prefix by itself: with --init a second service
+    # manager started beside Wine's own, RPC never came up, and the first window
+    # of every later program waited 10 s for the desktop.
+    wineserver -p </dev/null >>"$state/log" 2>&1
+    wine wineboot </dev/null >>"$state/log" 2>&1 || fail "wineboot failed (see $state/log)"
+    ;;
+run)
+    [ -s "$state/display" ] || fail "not started: tools/wine-env.sh start $state"
+    DISPLAY=$(cat "$state/display") exec wine "$@"
+    ;;
+stop) stop ;;
+*) fail "unknown command $command" ;;
+esac
