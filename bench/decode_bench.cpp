@@ -137,68 +137,62 @@ void annotate(benchmark::State& state) {
     state.counters["bytes_per_line"] = corpus().meanBytes;
 }
 
-void BM_decodeCommand(benchmark::State& state) {
+// Runs `parse` over the mix, line after line, as long as the benchmark asks.
+template <typename Parse>
+void overLines(benchmark::State& state, Parse parse) {
     const auto& lines = corpus().lines;
-    inputfeed::Decoder decoder;
     std::size_t i = 0;
-    for (auto _ : state) {
-        auto command = inputfeed::decodeCommand(lines[i++ & (kLineCount - 1)], decoder);
-        benchmark::DoNotOptimize(command);
-    }
+    for (auto _ : state) parse(lines[i++ & (kLineCount - 1)]);
     annotate(state);
+}
+
+void BM_decodeCommand(benchmark::State& state) {
+    inputfeed::Decoder decoder;
+    overLines(state, [&](std::string_view line) {
+        auto command = inputfeed::decodeCommand(line, decoder);
+        benchmark::DoNotOptimize(command);
+    });
 }
 BENCHMARK(BM_decodeCommand);
 
 #if INPUTFEED_BENCH_SIMDJSON
 // The DOM parse alone: builds the tape, extracts nothing.
 void BM_simdjsonDomParse(benchmark::State& state) {
-    const auto& lines = corpus().lines;
     simdjson::dom::parser parser;
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const std::string_view line = lines[i++ & (kLineCount - 1)];
+    overLines(state, [&](std::string_view line) {
         auto result = parser.parse(line.data(), line.size(), false);
         benchmark::DoNotOptimize(result.error());
-    }
-    annotate(state);
+    });
 }
 BENCHMARK(BM_simdjsonDomParse);
 
 // The DOM parse plus reading the fields a command needs, as decodeCommand does.
 void BM_simdjsonDomFields(benchmark::State& state) {
-    const auto& lines = corpus().lines;
     simdjson::dom::parser parser;
-    std::size_t i = 0;
-    for (auto _ : state) {
-        const std::string_view line = lines[i++ & (kLineCount - 1)];
+    overLines(state, [&](std::string_view line) {
         simdjson::dom::object object;
-        if (parser.parse(line.data(), line.size(), false).get(object) == simdjson::SUCCESS) {
-            std::string_view type;
-            double x = 0;
-            double y = 0;
-            std::int64_t button = 0;
-            std::string_view code;
-            benchmark::DoNotOptimize(object["type"].get(type));
-            benchmark::DoNotOptimize(object["x"].get(x));
-            benchmark::DoNotOptimize(object["y"].get(y));
-            benchmark::DoNotOptimize(object["button"].get(button));
-            benchmark::DoNotOptimize(object["code"].get(code));
-        }
-    }
-    annotate(state);
+        if (parser.parse(line.data(), line.size(), false).get(object) != simdjson::SUCCESS) return;
+        std::string_view type;
+        double x = 0;
+        double y = 0;
+        std::int64_t button = 0;
+        std::string_view code;
+        benchmark::DoNotOptimize(object["type"].get(type));
+        benchmark::DoNotOptimize(object["x"].get(x));
+        benchmark::DoNotOptimize(object["y"].get(y));
+        benchmark::DoNotOptimize(object["button"].get(button));
+        benchmark::DoNotOptimize(object["code"].get(code));
+    });
 }
 BENCHMARK(BM_simdjsonDomFields);
 #endif
 
 #if INPUTFEED_BENCH_NLOHMANN
 void BM_nlohmannParse(benchmark::State& state) {
-    const auto& lines = corpus().lines;
-    std::size_t i = 0;
-    for (auto _ : state) {
-        auto value = nlohmann::json::parse(lines[i++ & (kLineCount - 1)], nullptr, false);
+    overLines(state, [](std::string_view line) {
+        auto value = nlohmann::json::parse(line, nullptr, false);
         benchmark::DoNotOptimize(value);
-    }
-    annotate(state);
+    });
 }
 BENCHMARK(BM_nlohmannParse);
 #endif

@@ -19,6 +19,7 @@
 
 #include "events/key_event.h"
 #include "fake-input-client-protocol.h"
+#include "platform/event_slot.h"
 #include "platform/linux_backends.h"
 #include "platform/wayland_connection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -26,16 +27,16 @@
 
 namespace inputfeed {
 
+namespace {
+
 // One created event: evdev button or key codes, global logical coordinates.
-struct PlatformEvent {
+struct WaylandEvent {
     enum class Kind : unsigned char { motion, button, key } kind = Kind::motion;
     bool down = false;
     std::uint32_t code = 0;
     double x = 0;
     double y = 0;
 };
-
-namespace {
 
 using wayland::Box;
 using wayland::Connection;
@@ -218,23 +219,14 @@ public:
     void requestTrust() override {}
 
     EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        PlatformEvent event;
+        WaylandEvent event;
         event.x = x;
         event.y = y;
-        switch (type) {
-            case kCGEventMouseMoved: event.kind = PlatformEvent::Kind::motion; break;
-            case kCGEventLeftMouseDown:
-            case kCGEventRightMouseDown:
-            case kCGEventOtherMouseDown:
-                event.kind = PlatformEvent::Kind::button;
-                event.down = true;
-                break;
-            case kCGEventLeftMouseUp:
-            case kCGEventRightMouseUp:
-            case kCGEventOtherMouseUp: event.kind = PlatformEvent::Kind::button; break;
-            default: return nullptr;
-        }
-        if (event.kind == PlatformEvent::Kind::button) {
+        const MouseAction action = mouseAction(type);
+        if (action == MouseAction::none) return nullptr;
+        if (action != MouseAction::move) {
+            event.kind = WaylandEvent::Kind::button;
+            event.down = action == MouseAction::press;
             switch (button) {
                 case kCGMouseButtonLeft: event.code = kButtonLeft; break;
                 case kCGMouseButtonCenter: event.code = kButtonMiddle; break;
@@ -242,49 +234,41 @@ public:
                 default: return nullptr;
             }
         }
-        return take(event);
+        return slot_.take(event);
     }
 
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
         if (virtualKey >= evdevCodes.size() || evdevCodes[virtualKey] == 0) return nullptr;
-        PlatformEvent event;
-        event.kind = PlatformEvent::Kind::key;
+        WaylandEvent event;
+        event.kind = WaylandEvent::Kind::key;
         event.down = keyDown;
         event.code = evdevCodes[virtualKey];
-        return take(event);
+        return slot_.take(event);
     }
 
-    void postEvent(EventRef event) override {
-        if (event != &slot_ || !slotInUse_) return;
+    void postEvent(EventRef handle) override {
+        const WaylandEvent* event = slot_.live(handle);
+        if (!event) return;
         connection_->eventStarting();
         switch (event->kind) {
-            case PlatformEvent::Kind::motion:
+            case WaylandEvent::Kind::motion:
                 if (!moveTo(event->x, event->y)) return;
                 break;
-            case PlatformEvent::Kind::button:
+            case WaylandEvent::Kind::button:
                 // The press or release happens where the command says, so move first.
                 if (!moveTo(event->x, event->y)) return;
                 pressButton(event->code, event->down);
                 break;
-            case PlatformEvent::Kind::key: pressKey(event->code, event->down); break;
+            case WaylandEvent::Kind::key: pressKey(event->code, event->down); break;
         }
         connection_->eventSent();
     }
 
-    void releaseEvent(EventRef event) override {
-        if (event == &slot_) slotInUse_ = false;
-    }
+    void releaseEvent(EventRef event) override { slot_.release(event); }
 
     void flush() override { connection_->flush(); }
 
 private:
-    EventRef take(const PlatformEvent& event) {
-        if (slotInUse_) return nullptr;
-        slot_ = event;
-        slotInUse_ = true;
-        return &slot_;
-    }
-
     // False when there is no output to move on.
     bool moveTo(double x, double y) {
         const Box& box = connection_->layout();
@@ -399,8 +383,7 @@ private:
     Keymap keymap_;
     bool seatKeymapRead_ = false;
     bool following_ = false;
-    PlatformEvent slot_;
-    bool slotInUse_ = false;
+    EventSlot<WaylandEvent> slot_;
 };
 
 }  // namespace

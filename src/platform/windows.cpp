@@ -18,17 +18,18 @@
 #include <cstdio>
 
 #include "events/key_event.h"
+#include "platform/event_slot.h"
 #include "platform/platform.h"
 
 namespace inputfeed {
 
+namespace {
+
 // One created event: the INPUT records one SendInput call posts.
-struct PlatformEvent {
+struct WindowsEvent {
     std::array<INPUT, 2> inputs{};
     UINT count = 0;
 };
-
-namespace {
 
 // How each key is sent: its set-1 scan code, whether it carries the E0 prefix,
 // and for E0 keys a fixed virtual key. Layouts may remap the VK of an E0 key's
@@ -92,19 +93,12 @@ LONG normalise(double value, Span span) {
     return static_cast<LONG>((2 * offset + 1) * 65536 / (2 * std::int64_t{span.extent}));
 }
 
-// The button flag of a press or release, or 0 for a move.
+// The button flag of a press or release, or 0 for a move; MAXDWORD for neither.
 DWORD buttonFlag(EventType type, MouseButton button) {
-    bool down = false;
-    switch (type) {
-        case kCGEventMouseMoved: return 0;
-        case kCGEventLeftMouseDown:
-        case kCGEventRightMouseDown:
-        case kCGEventOtherMouseDown: down = true; break;
-        case kCGEventLeftMouseUp:
-        case kCGEventRightMouseUp:
-        case kCGEventOtherMouseUp: break;
-        default: return MAXDWORD;
-    }
+    const MouseAction action = mouseAction(type);
+    if (action == MouseAction::none) return MAXDWORD;
+    if (action == MouseAction::move) return 0;
+    const bool down = action == MouseAction::press;
     switch (button) {
         case kCGMouseButtonLeft: return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
         case kCGMouseButtonRight: return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
@@ -122,7 +116,7 @@ public:
     EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
         const DWORD flag = buttonFlag(type, button);
         if (flag == MAXDWORD) return nullptr;
-        PlatformEvent event;
+        WindowsEvent event;
         MOUSEINPUT& move = event.inputs[0].mi;
         event.inputs[0].type = INPUT_MOUSE;
         move.dx = normalise(
@@ -138,7 +132,7 @@ public:
             event.inputs[1].mi.dwFlags = flag;
             event.count = 2;
         }
-        return take(event);
+        return slot_.take(event);
     }
 
     // Scan code and VK together: a scan code alone (KEYEVENTF_SCANCODE) arrives
@@ -148,7 +142,7 @@ public:
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
         if (virtualKey >= windowsKeys.size() || windowsKeys[virtualKey].scan == 0) return nullptr;
         const WindowsKey& key = windowsKeys[virtualKey];
-        PlatformEvent event;
+        WindowsEvent event;
         KEYBDINPUT& input = event.inputs[0].ki;
         event.inputs[0].type = INPUT_KEYBOARD;
         input.wScan = key.scan;
@@ -162,30 +156,19 @@ public:
         input.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) |
                         (input.wVk == 0 ? KEYEVENTF_SCANCODE : 0) | (keyDown ? 0 : KEYEVENTF_KEYUP);
         event.count = 1;
-        return take(event);
+        return slot_.take(event);
     }
 
-    void postEvent(EventRef event) override {
-        if (event != &slot_ || !slotInUse_) return;
-        SendInput(event->count, event->inputs.data(), sizeof(INPUT));
+    void postEvent(EventRef handle) override {
+        if (WindowsEvent* event = slot_.live(handle)) {
+            SendInput(event->count, event->inputs.data(), sizeof(INPUT));
+        }
     }
 
-    void releaseEvent(EventRef event) override {
-        if (event == &slot_) slotInUse_ = false;
-    }
+    void releaseEvent(EventRef event) override { slot_.release(event); }
 
 private:
-    // The agent holds at most one event at a time, so one reusable slot serves
-    // every event without allocating.
-    EventRef take(const PlatformEvent& event) {
-        if (slotInUse_) return nullptr;
-        slot_ = event;
-        slotInUse_ = true;
-        return &slot_;
-    }
-
-    PlatformEvent slot_;
-    bool slotInUse_ = false;
+    EventSlot<WindowsEvent> slot_;
 };
 
 // A service, or any process on a window station other than the interactive

@@ -14,20 +14,21 @@
 #include <string_view>
 
 #include "events/key_event.h"
+#include "platform/event_slot.h"
 #include "platform/linux_backends.h"
 
 namespace inputfeed {
 
+namespace {
+
 // One created event, in the terms the X server understands.
-struct PlatformEvent {
+struct X11Event {
     enum class Kind : unsigned char { motion, button, key } kind = Kind::motion;
     bool down = false;
     unsigned int detail = 0;  // X button or X keycode
     int x = 0;
     int y = 0;
 };
-
-namespace {
 
 // X keycodes by virtual key; 0 marks a key this server lacks.
 using KeycodeTable = std::array<unsigned char, kVirtualKeyLimit>;
@@ -158,82 +159,63 @@ public:
     void requestTrust() override {}
 
     EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        PlatformEvent event;
+        X11Event event;
         event.x = toWireCoordinate(x);
         event.y = toWireCoordinate(y);
-        switch (type) {
-            case kCGEventMouseMoved: event.kind = PlatformEvent::Kind::motion; break;
-            case kCGEventLeftMouseDown:
-            case kCGEventRightMouseDown:
-            case kCGEventOtherMouseDown:
-                event.kind = PlatformEvent::Kind::button;
-                event.down = true;
-                break;
-            case kCGEventLeftMouseUp:
-            case kCGEventRightMouseUp:
-            case kCGEventOtherMouseUp: event.kind = PlatformEvent::Kind::button; break;
-            default: return nullptr;
-        }
-        if (event.kind == PlatformEvent::Kind::button) {
+        const MouseAction action = mouseAction(type);
+        if (action == MouseAction::none) return nullptr;
+        if (action != MouseAction::move) {
+            event.kind = X11Event::Kind::button;
+            event.down = action == MouseAction::press;
             event.detail = xButton(button);
             if (event.detail == 0) return nullptr;
         }
-        return take(event);
+        return slot_.take(event);
     }
 
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
         if (virtualKey >= keycodes_.size() || keycodes_[virtualKey] == 0) return nullptr;
-        PlatformEvent event;
-        event.kind = PlatformEvent::Kind::key;
+        X11Event event;
+        event.kind = X11Event::Kind::key;
         event.down = keyDown;
         event.detail = keycodes_[virtualKey];
-        return take(event);
+        return slot_.take(event);
     }
 
     // Queues the requests in Xlib's output buffer; flush() sends them, so a burst
     // of lines goes out in one write.
-    void postEvent(EventRef event) override {
-        if (event != &slot_ || !slotInUse_) return;
+    void postEvent(EventRef handle) override {
+        const X11Event* event = slot_.live(handle);
+        if (!event) return;
         const Bool down = event->down ? True : False;
         switch (event->kind) {
-            case PlatformEvent::Kind::motion:
+            case X11Event::Kind::motion:
                 enterScreen(*event);
                 XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
                 break;
-            case PlatformEvent::Kind::button:
+            case X11Event::Kind::button:
                 // The press or release happens where the command says, so move first.
                 enterScreen(*event);
                 XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
                 XTestFakeButtonEvent(display_, event->detail, down, CurrentTime);
                 break;
-            case PlatformEvent::Kind::key:
+            case X11Event::Kind::key:
                 XTestFakeKeyEvent(display_, event->detail, down, CurrentTime);
                 break;
         }
     }
 
-    void releaseEvent(EventRef event) override {
-        if (event == &slot_) slotInUse_ = false;
-    }
+    void releaseEvent(EventRef event) override { slot_.release(event); }
 
     void flush() override { XFlush(display_); }
 
 private:
     // The server moves a fake motion on whichever screen holds the pointer,
     // whatever screen it names; so the first move takes the pointer across.
-    void enterScreen(const PlatformEvent& event) {
+    void enterScreen(const X11Event& event) {
         if (!onOtherScreen_) return;
         XWarpPointer(display_, None, RootWindow(display_, screen_), 0, 0, 0, 0, event.x, event.y);
         onOtherScreen_ = false;
-    }
-
-    // The agent holds at most one event at a time (create, post, release within
-    // a line), so one reusable slot serves every event without allocating.
-    EventRef take(const PlatformEvent& event) {
-        if (slotInUse_) return nullptr;
-        slot_ = event;
-        slotInUse_ = true;
-        return &slot_;
     }
 
     Display* display_;
@@ -243,8 +225,7 @@ private:
     int screen_;
     KeycodeTable keycodes_;
     bool onOtherScreen_;  // the pointer is on another screen than screen_
-    PlatformEvent slot_;
-    bool slotInUse_ = false;
+    EventSlot<X11Event> slot_;
 };
 
 }  // namespace
