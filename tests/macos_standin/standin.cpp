@@ -5,11 +5,8 @@
 // tolerate, ends the process at once with one line on standard error and exit
 // status 70.
 
-#include <poll.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +14,7 @@
 #include <iterator>
 
 #include "ApplicationServices/ApplicationServices.h"
+#include "platform/streams.h"
 #include "platform/trace_format.h"
 
 // The objects behind the platform's opaque types. The constants are compared by
@@ -24,14 +22,12 @@
 struct __CFString {};
 struct __CFBoolean {};
 struct __CFDictionary {
+    const char* wrong;  // how it differs from the trust options; nullptr if it does not
     bool released;
     bool trustOptions;  // passed to AXIsProcessTrustedWithOptions
-    CFIndex count;
-    const void* key;  // the first entry, enough to check a one-entry dictionary
-    const void* value;
-    const CFDictionaryKeyCallBacks* keyCallBacks;
-    const CFDictionaryValueCallBacks* valueCallBacks;
 };
+struct CFDictionaryKeyCallBacks {};
+struct CFDictionaryValueCallBacks {};
 
 namespace {
 
@@ -53,14 +49,13 @@ struct LiveEvent {
     char line[inputfeed::kMaxTraceLine];
     std::size_t size = 0;
 } live;
-std::uint64_t eventsCreated = 0;
-std::uint64_t creationCalls = 0;  // including those that returned NULL
+std::uint64_t creationCalls = 0;  // including those that returned NULL: serials come from here
 int trustRequests = 0;
 
 // 0 when `p` is no handle the stand-in ever gave out.
 std::uint64_t serialOf(const void* p) {
     const auto bits = reinterpret_cast<std::uintptr_t>(p);
-    return (bits & 1) != 0 && bits >> 1 <= eventsCreated ? bits >> 1 : 0;
+    return (bits & 1) != 0 && bits >> 1 <= creationCalls ? bits >> 1 : 0;
 }
 
 // Ends the process at once, with no exit handlers, so nothing further runs.
@@ -69,33 +64,13 @@ std::uint64_t serialOf(const void* p) {
     ::_exit(70);
 }
 
-// Each line goes out at once, so everything posted is visible before the agent
-// blocks on its input. As in the dry run, once output has failed (closed, full,
-// no reader) the lines are dropped and the agent reads on.
-void emit(const char* data, std::size_t size) {
-    static bool broken = false;
-    while (size > 0 && !broken) {
-        const ssize_t n = ::write(STDOUT_FILENO, data, size);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<std::size_t>(n);
-        } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            pollfd ready{STDOUT_FILENO, POLLOUT, 0};  // inherited in non-blocking mode: wait
-            ::poll(&ready, 1, -1);
-        } else {
-            broken = n == 0 || errno != EINTR;
-        }
-    }
-}
-
 // Common to both creation functions; false when creation is to fail.
 // INPUTFEED_STANDIN_NULL_EVENTS=N makes every Nth creation call return NULL
 // (1: every call), as the platform does when it cannot create an event.
 bool beginCreation(CGEventSourceRef source, const char* function) {
-    static const unsigned long long period = [] {
-        const char* v = std::getenv("INPUTFEED_STANDIN_NULL_EVENTS");
-        return v != nullptr ? std::strtoull(v, nullptr, 10) : 0;
-    }();
+    static const char* const every = std::getenv("INPUTFEED_STANDIN_NULL_EVENTS");
+    static const unsigned long long period =
+        every != nullptr ? std::strtoull(every, nullptr, 10) : 0;
     if (source != nullptr) misuse(function, "event source is not NULL");
     if (live.serial != 0) misuse(function, "an earlier event is still unreleased");
     ++creationCalls;
@@ -103,7 +78,7 @@ bool beginCreation(CGEventSourceRef source, const char* function) {
 }
 
 CGEventRef created(std::size_t lineSize) {
-    live.serial = ++eventsCreated;
+    live.serial = creationCalls;
     live.posted = false;
     live.size = lineSize;
     return reinterpret_cast<CGEventRef>(static_cast<std::uintptr_t>(live.serial << 1 | 1));
@@ -116,14 +91,12 @@ __CFDictionary* findDictionary(const void* p) {
     return nullptr;
 }
 
-// Set up before main runs and checked after it has returned.
-struct ProcessGuard {
-    // As in the dry run, a reader that goes away must not kill the program.
-    ProcessGuard() { std::signal(SIGPIPE, SIG_IGN); }
-    ~ProcessGuard() {
+// Checked once main has returned (or exit was called).
+struct AtExit {
+    ~AtExit() {
         if (live.serial != 0) misuse("at exit", "an event is still unreleased");
     }
-} processGuard;
+} atExit;
 
 }  // namespace
 
@@ -131,19 +104,22 @@ extern "C" {
 
 const CFStringRef kAXTrustedCheckOptionPrompt = &promptKey;
 const CFBooleanRef kCFBooleanTrue = &trueValue;
-const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{0};
-const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{0};
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks{};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks{};
 
+// The dictionary's content never changes, so it is judged here, once.
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values,
                                    CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks) {
-    if (dictionaryCount == std::size(dictionaries)) {
-        misuse("CFDictionaryCreate", "more dictionaries than the stand-in holds");
-    }
-    const bool any = numValues > 0;
-    return &(dictionaries[dictionaryCount++] = {false, false, numValues, any ? keys[0] : nullptr,
-                                                any ? values[0] : nullptr, keyCallBacks,
-                                                valueCallBacks});
+    if (dictionaryCount == std::size(dictionaries)) misuse("CFDictionaryCreate", "pool used up");
+    const char* wrong = numValues != 1                           ? "not exactly one entry"
+                        : keys[0] != kAXTrustedCheckOptionPrompt ? "wrong key"
+                        : values[0] != kCFBooleanTrue            ? "wrong value"
+                        : keyCallBacks != &kCFTypeDictionaryKeyCallBacks ||
+                                valueCallBacks != &kCFTypeDictionaryValueCallBacks
+                            ? "not the CFType callbacks"
+                            : nullptr;
+    return &(dictionaries[dictionaryCount++] = {wrong, false, false});
 }
 
 void CFRelease(CFTypeRef cf) {
@@ -166,23 +142,14 @@ Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
     if (creationCalls > 0) misuse(function, "trust request after the first event");
     __CFDictionary* d = findDictionary(options);
     const char* wrong = options == nullptr ? "NULL"
-                        : d == nullptr     ? "not a dictionary created by CFDictionaryCreate"
+                        : d == nullptr     ? "not from CFDictionaryCreate"
                         : d->released      ? "already released"
-                        : d->count != 1    ? "not exactly one entry"
-                        : d->key != kAXTrustedCheckOptionPrompt
-                            ? "key is not kAXTrustedCheckOptionPrompt"
-                        : d->value != kCFBooleanTrue ? "value is not kCFBooleanTrue"
-                        : d->keyCallBacks != &kCFTypeDictionaryKeyCallBacks ||
-                                d->valueCallBacks != &kCFTypeDictionaryValueCallBacks
-                            ? "callbacks are not the CFType ones"
-                            : nullptr;
-    if (wrong != nullptr) {
-        misuse(function,
-               "options are not exactly {kAXTrustedCheckOptionPrompt: kCFBooleanTrue}: ", wrong);
-    }
+                                           : d->wrong;
+    if (wrong != nullptr)
+        misuse(function, "options are not {kAXTrustedCheckOptionPrompt: kCFBooleanTrue}: ", wrong);
     d->trustOptions = true;
     char line[inputfeed::kMaxTraceLine];
-    emit(line, inputfeed::formatTrustLine(line));
+    inputfeed::writeOutput(line, inputfeed::formatTrustLine(line));
     return false;  // not trusted: the agent must carry on regardless
 }
 
@@ -198,6 +165,8 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
     return created(inputfeed::formatKeyLine(live.line, virtualKey, keyDown));
 }
 
+// Posted lines go out at once, so that everything is visible before the agent
+// blocks on its input; as in the dry run, once output has failed they are dropped.
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     const char* function = "CGEventPost";
     if (tap != kCGHIDEventTap) misuse(function, "tap location is not kCGHIDEventTap");
@@ -206,7 +175,7 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
     if (serial != live.serial) misuse(function, "event already released");
     if (live.posted) misuse(function, "event already posted");
     live.posted = true;
-    emit(live.line, live.size);
+    inputfeed::writeOutput(live.line, live.size);
 }
 
 }  // extern "C"

@@ -1,156 +1,67 @@
 #!/usr/bin/env bash
-# Drives inputfeed against a private Xvfb. Modes: start, stop (the shared
-# server); observe ARG... (under `setxkbmap ARG...`, runs inputfeed on standard
-# input and prints what the server received, as inputfeed-observe reports it: the
-# case tables' command); second-screen (the same on screen 1 of a private server);
-# live; errors (exit 1 without a usable server, closed standard descriptors).
-# Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP, STATE (the shared server's
-# folder), CASES.
-set -euo pipefail
+# Drives inputfeed on private Xvfb servers, one or two per run. Modes:
+#   observe ARG...  under `setxkbmap ARG...`, runs inputfeed on standard input and prints
+#                   what the server received, as inputfeed-observe reports it: the case
+#                   tables' command
+#   second-screen   the same on screen 1 of a server whose screen 1 is larger
+#   live            each line is acted on while the input stays open
+#   errors          exit 1 with one message without a usable server and when the server
+#                   goes away; closed standard descriptors
+# Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP.
+# shellcheck source-path=SCRIPTDIR
+source "$(dirname "$0")/harness.sh"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-dir=$(mktemp -d)
-servers=()  # private servers to stop at the end
-cleanup() {
-    for server in "${servers[@]}"; do stop_server "$server"; done
-    rm -rf "$dir"
-}
-trap cleanup EXIT
-
-# Starts an Xvfb on a display number it picks itself; sets display and pid.
-start_server() {
-    "$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp "$@" \
-        3>"$dir/number" </dev/null >>"$STATE.log" 2>&1 &
-    pid=$!
-    for _ in $(seq 100); do
-        [ ! -s "$dir/number" ] && alive "$pid" || break
-        sleep 0.05
-    done
-    [ -s "$dir/number" ] || fail "Xvfb did not start (see $STATE.log)"
-    display=":$(tr -d '\n' <"$dir/number")"
+# server ARG...: a private Xvfb with a 1280x1024 screen 0, on a display number it picks
+# itself, which DISPLAY names from here on.
+server() {
+    "$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset "$@" \
+        3>"$dir/number" </dev/null >>"$dir/log" 2>&1 &
+    servers+=($!)
+    for _ in $(seq 100); do [ -s "$dir/number" ] && break || sleep 0.05; done
+    [ -s "$dir/number" ] || fail "Xvfb did not start: $(cat "$dir/log")"
+    DISPLAY=:$(cat "$dir/number")
+    export DISPLAY
     rm "$dir/number"
 }
 
-# A server that has exited may linger as a zombie until someone reaps it.
-alive() {
-    local stat
-    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
-    [[ ${stat#*) } != Z* ]]
-}
-
-stop_server() {
-    kill "$1" 2>/dev/null || return 0
-    for _ in $(seq 40); do alive "$1" && sleep 0.05 || return 0; done
-    kill -9 "$1" 2>/dev/null || true
-}
-
-# The shared server, with the keymap `setxkbmap ARG...` (by default the US
-# layout, which the expectations assume).
-use_shared_server() {
-    [ -f "$STATE/display" ] || fail "the shared Xvfb is not running"
-    DISPLAY=$(cat "$STATE/display")
-    export DISPLAY
-    [ $# -gt 0 ] || set -- -layout us
-    "$SETXKBMAP" "$@"
-}
-
-case "$1" in
-start)
-    # A run that was killed before its clean-up left its server behind.
-    old=$(cat "$STATE/pid" 2>/dev/null) || true
-    [ "$(cat "/proc/$old/comm" 2>/dev/null)" != Xvfb ] || stop_server "$old"
-    mkdir -p "$STATE"
-    start_server -noreset
-    echo "$display" >"$STATE/display"
-    echo "$pid" >"$STATE/pid"
-    echo "Xvfb $pid on $display"
-    ;;
-stop)
-    [ -f "$STATE/pid" ] && stop_server "$(cat "$STATE/pid")"
-    rm -rf "$STATE"
-    ;;
+case $1 in
 observe)
     shift
-    use_shared_server "$@"
-    # Homing the pointer first keeps the report independent of earlier runs.
-    exec "$OBSERVE" --home 1 1 "$INPUTFEED"
+    server
+    "$SETXKBMAP" "$@"
+    # Homing the pointer first keeps the report independent of where it starts.
+    "$OBSERVE" --home 1 1 "$INPUTFEED"
     ;;
-second-screen)  # a private server whose screen 1 is larger; the pointer starts on screen 0
-    start_server -screen 1 1600x1200x24
-    servers+=("$pid")
-    DISPLAY=$display.1 "$OBSERVE" "$INPUTFEED"
+second-screen)  # the pointer starts on screen 0
+    server -screen 1 1600x1200x24
+    DISPLAY=$DISPLAY.1 "$OBSERVE" "$INPUTFEED"
     ;;
 live)
-    use_shared_server
-    mkfifo "$dir/in"
-    "$OBSERVE" --home 1 1 "$INPUTFEED" <"$dir/in" >"$dir/seen" &
-    observer=$!
-    exec 3<>"$dir/in"
-    send_and_await() {  # each line must reach the server while the pipe stays open
-        echo "$1" >&3
-        for _ in $(seq 100); do grep -qx "$2" "$dir/seen" && return 0 || sleep 0.05; done
-        fail "'$2' did not arrive while the pipe was open"
-    }
-    send_and_await '{"type":"pointerDown","x":50,"y":60,"button":2}' "button press 3 50 60"
-    send_and_await '{"type":"keyDown","code":"KeyQ"}' "key press 24 q"
-    kill -0 "$observer" 2>/dev/null || fail "inputfeed ended although its input is still open"
-    echo '{"type":"keyUp","code":"KeyQ"}' >&3
-    printf '%s' '{"type":"pointerUp","x":50,"y":60,"button":2}' >&3
-    exec 3>&-
-    wait "$observer" || fail "inputfeed exited with status $?"
-    diff -u "$CASES/live.seen" "$dir/seen" >&2 || fail "the X server received something else"
+    server
+    start "$OBSERVE" --home 1 1 "$INPUTFEED"
+    send '{"type":"pointerDown","x":50,"y":60,"button":2}' "motion 50 60" "button press 3 50 60"
+    send '{"type":"keyDown","code":"KeyQ"}' "key press 24 q"
+    send '{"type":"keyUp","code":"KeyQ"}' "key release 24 q"
+    finish '{"type":"pointerUp","x":50,"y":60,"button":2}' "motion 50 60" "button release 3 50 60" \
+        "pointer 50 60"
     ;;
 errors)
-    trap '' PIPE  # writing to an agent that has gone must fail, not end this script
-    expect_exit_1() {  # message, then the environment change for inputfeed
-        local message=$1 status=0
-        shift
-        env "$@" "$INPUTFEED" </dev/null >"$dir/out" 2>"$dir/err" || status=$?
-        [ "$status" -eq 1 ] && [ ! -s "$dir/out" ] || fail "exit status $status, or output, with $*"
-        diff -u - "$dir/err" <<<"$message" >&2 || fail "another message with $*"
-    }
-    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" -u DISPLAY
-    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" DISPLAY=
     n=4000  # a display number nobody serves
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    expect_exit_1 "inputfeed: cannot open display \":$n\"" DISPLAY=":$n"
-
-    # These servers end by themselves when their last client leaves, so they
-    # do not outlive a run that is killed half-way.
-    start_server -terminate -tst
-    servers+=("$pid")
-    expect_exit_1 "inputfeed: the X server on \"$display\" has no XTEST extension" DISPLAY="$display"
+    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" env -u DISPLAY "$INPUTFEED"
+    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" env DISPLAY= "$INPUTFEED"
+    expect_exit_1 "inputfeed: cannot open display \":$n\"" env DISPLAY=":$n" "$INPUTFEED"
+    server -tst
+    expect_exit_1 "inputfeed: the X server on \"$DISPLAY\" has no XTEST extension" "$INPUTFEED"
     # A closed standard descriptor must not be reused for the X connection: the agent would
     # read the server as its input, or write its message into the connection, and hang.
-    start_server -tst
-    servers+=("$pid")
     status=0
-    DISPLAY=$display timeout 10 "$INPUTFEED" </dev/null 2>&- || status=$?
+    timeout 10 "$INPUTFEED" </dev/null 2>&- || status=$?
     [ "$status" -eq 1 ] || fail "exit status $status with standard error closed"
-    start_server
-    servers+=("$pid")
-    DISPLAY=$display timeout 10 "$INPUTFEED" <&- || fail "exit status $? with standard input closed"
-
+    server
+    timeout 10 "$INPUTFEED" <&- || fail "exit status $? with standard input closed"
     # A server that goes away under a running agent ends it at the next event.
-    start_server -terminate
-    servers+=("$pid")
-    mkfifo "$dir/in"
-    exec 3<>"$dir/in"
-    DISPLAY=$display "$INPUTFEED" <"$dir/in" 2>"$dir/err" 3>&- &
-    agent=$!
-    echo '{"type":"pointerMove","x":5,"y":5}' >&3
-    sleep 0.2
-    stop_server "$pid"
-    echo '{"type":"pointerMove","x":6,"y":6}' >&3 || true
-    echo '{"type":"pointerMove","x":7,"y":7}' >&3 || true
-    exec 3>&-
-    status=0
-    wait "$agent" || status=$?
-    [ "$status" -eq 1 ] || fail "exit status $status, not 1, after losing the server"
-    diff -u - "$dir/err" <<<"inputfeed: lost the connection to the X server on \"$display\"" >&2 ||
-        fail "another message after losing the server"
-    ;;
-*)
-    fail "unknown command $1"
+    expect_exit_1 "inputfeed: lost the connection to the X server on \"$DISPLAY\"" \
+        lose kill "${servers[-1]}"
     ;;
 esac

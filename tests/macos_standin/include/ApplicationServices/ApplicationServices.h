@@ -6,7 +6,9 @@
 // first on the include path of the stand-in programs only; on a Mac the real
 // framework header is used. The functions are implemented in standin.cpp.
 
-// Unlike the platform's header this one is for C++ only (the backend is C++).
+// Unlike the platform's header this one is for C++ only (the backend is C++),
+// and it declares only what the backend names: anything else the backend
+// started to use would fail to build here before it could fail on a Mac.
 
 #include <stdint.h>
 
@@ -21,14 +23,10 @@ typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 
-// Only their addresses are ever passed, so one field stands for the platform's
-// callback tables.
-typedef struct {
-    CFIndex version;
-} CFDictionaryKeyCallBacks;
-typedef struct {
-    CFIndex version;
-} CFDictionaryValueCallBacks;
+// The platform's callback tables. Only their addresses are ever passed, so
+// their fields are left out (and their definitions to standin.cpp).
+typedef struct CFDictionaryKeyCallBacks CFDictionaryKeyCallBacks;
+typedef struct CFDictionaryValueCallBacks CFDictionaryValueCallBacks;
 
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
@@ -45,7 +43,6 @@ struct CGPoint {
     CGFloat x;
     CGFloat y;
 };
-typedef struct CGPoint CGPoint;
 
 static inline CGPoint CGPointMake(CGFloat x, CGFloat y) {
     return CGPoint{x, y};
@@ -56,24 +53,11 @@ typedef struct __CGEventSource* CGEventSourceRef;
 typedef uint16_t CGKeyCode;
 
 // The platform declares these as enumerations with a fixed 32-bit type, so a
-// plain integer does not convert to them implicitly.
-enum CGEventType : uint32_t {
-    kCGEventLeftMouseDown = 1,
-    kCGEventLeftMouseUp = 2,
-    kCGEventRightMouseDown = 3,
-    kCGEventRightMouseUp = 4,
-    kCGEventMouseMoved = 5,
-    kCGEventOtherMouseDown = 25,
-    kCGEventOtherMouseUp = 26,
-};
-enum CGMouseButton : uint32_t {
-    kCGMouseButtonLeft = 0,
-    kCGMouseButtonRight = 1,
-    kCGMouseButtonCenter = 2,
-};
-enum CGEventTapLocation : uint32_t {
-    kCGHIDEventTap = 0,
-};
+// plain integer does not convert to them implicitly. The backend converts the
+// core's numbers (platform.h) to the first two, so their values stay unnamed.
+enum CGEventType : uint32_t {};
+enum CGMouseButton : uint32_t {};
+enum CGEventTapLocation : uint32_t { kCGHIDEventTap = 0 };
 
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
                                    CGPoint mouseCursorPosition, CGMouseButton mouseButton);
