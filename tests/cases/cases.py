@@ -253,7 +253,8 @@ def main():
         for row in rows:
             for event in row[2]:
                 lines = translate(event[0], event[1:], keys, state)
-                expected, owner = expected + lines, owner + [row] * len(lines)
+                expected += lines
+                owner += [row] * len(lines)
         status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.timeout)
         actual = stdout.decode("utf-8", "replace").splitlines()
         problems = [f"exit status {status}"] if status else []
