@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 # Runs end-to-end case tables against a program and compares what it reports.
 #
-#   cases.py --backend NAME [--layout L] [--group TEXT] [--output MODES] TABLE... -- COMMAND...
+#   cases.py --backend NAME [--layout L] [--group TEXT] [--output MODES] [TABLE...] -- COMMAND...
 #
-# A table holds rows "INPUT => EVENT; EVENT..." under "## Heading" lines; each heading starts a
+# The tables default to agent.cases beside this script. A table holds rows "INPUT => EVENT; EVENT..." under "## Heading" lines; each heading starts a
 # group, and each group is fed to one run of COMMAND as its standard input. The events are
 # written in a form common to all backends and turned into what COMMAND prints for the chosen
 # backend (the dry run's JSON lines, an observer's report of what a desktop received, ...), with
@@ -238,7 +238,7 @@ def main():
     parser.add_argument("--group", default="", help="only groups whose heading contains this")
     parser.add_argument("--output", default="pipe")
     parser.add_argument("--timeout", type=float, default=120)
-    parser.add_argument("tables", nargs="+")
+    parser.add_argument("tables", nargs="*", default=[os.path.join(os.path.dirname(__file__), "agent.cases")])
     split = sys.argv.index("--")
     args = parser.parse_args(sys.argv[1:split])
     command = shlex.split(os.environ.get("INPUTFEED_TEST_LAUNCHER", "")) + sys.argv[split + 1 :]
