@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,11 +41,9 @@ std::size_t expectAgreement(const std::vector<std::string>& lines) {
     return accepted;
 }
 
-// Every regular file under `folder`, sorted by path.
+// Every file in `folder`, sorted by name.
 std::vector<std::string> readFiles(const std::string& folder) {
-    std::vector<std::filesystem::path> paths;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
-        if (entry.is_regular_file()) paths.push_back(entry.path());
+    std::vector<std::filesystem::path> paths(std::filesystem::directory_iterator(folder), {});
     std::sort(paths.begin(), paths.end());
     std::vector<std::string> files;
     for (const auto& path : paths) {
@@ -56,15 +55,12 @@ std::vector<std::string> readFiles(const std::string& folder) {
 
 std::vector<std::string> seedLines() {
     std::vector<std::string> lines = readFiles(seedFolder + "/fuzz_decode");
-    // Agent seeds start with a byte that steers delivery; the rest is a stream,
-    // split into lines as the agent splits it.
+    // Agent seeds start with a byte that steers delivery; the rest is a stream
+    // of lines, each ended by LF or CR LF.
     for (const auto& stream : readFiles(seedFolder + "/fuzz_agent")) {
-        for (std::size_t at = 1; at < stream.size();) {
-            const std::size_t end = std::min(stream.find('\n', at), stream.size());
-            const bool crlf = end < stream.size() && end > at && stream[end - 1] == '\r';
-            lines.push_back(stream.substr(at, end - at - (crlf ? 1 : 0)));
-            at = end + 1;
-        }
+        std::istringstream in(stream.substr(1));
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     }
     return lines;
 }
@@ -169,14 +165,9 @@ private:
     std::mt19937_64 random_{0x5eed};
 
     // Pools of plain tokens, written space-separated for brevity.
-    static std::vector<std::string> words(std::string_view text) {
-        std::vector<std::string> out;
-        for (std::size_t at = 0; at < text.size();) {
-            const std::size_t end = std::min(text.find(' ', at), text.size());
-            out.emplace_back(text.substr(at, end - at));
-            at = end + 1;
-        }
-        return out;
+    static std::vector<std::string> words(const std::string& text) {
+        std::istringstream in(text);
+        return {std::istream_iterator<std::string>(in), {}};
     }
 
     const std::vector<std::string> kKeys = words("type x y button keyCode code");

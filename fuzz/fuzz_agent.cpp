@@ -55,14 +55,11 @@ constexpr std::size_t kMaxStream = kMaxLineBytes + 65536;
 }
 
 std::string expand(std::string_view raw, bool expanding) {
-    if (!expanding) return std::string(raw);
     std::string out;
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\xFF' && !out.empty() && i + 1 < raw.size()) {
-            const std::size_t count =
-                (static_cast<unsigned char>(raw[i + 1]) + 1u) * kExpansionUnit;
+        if (expanding && raw[i] == '\xFF' && !out.empty() && i + 1 < raw.size()) {
+            const std::size_t count = (static_cast<unsigned char>(raw[++i]) + 1u) * kExpansionUnit;
             out.append(std::min(count, kMaxStream - std::min(kMaxStream, out.size())), out.back());
-            ++i;
         } else {
             out += raw[i];
         }

@@ -107,30 +107,23 @@ inline std::optional<Command> referenceDecode(std::string_view line) {
     for (const char* name : {"x", "y"}) {
         const Json* value = member(name);
         if (value == nullptr) continue;
-        double number;
-        if (value->type() == Json::value_t::number_integer && value->get<std::int64_t>() == 0) {
-            number = -0.0;  // difference 5
-        } else if (value->is_number()) {
-            number = value->get<double>();
-        } else {
-            return std::nullopt;
-        }
-        (name[0] == 'x' ? command.x : command.y) = number;
+        if (!value->is_number()) return std::nullopt;
+        // Difference 5: nlohmann's signed-integer zero can only come from "-0".
+        const bool minusZero =
+            value->type() == Json::value_t::number_integer && value->get<std::int64_t>() == 0;
+        (name[0] == 'x' ? command.x : command.y) = minusZero ? -0.0 : value->get<double>();
     }
 
     for (const char* name : {"button", "keyCode"}) {
         const Json* value = member(name);
         if (value == nullptr) continue;
-        std::int64_t number;
-        if (value->type() == Json::value_t::number_integer) {
-            number = value->get<std::int64_t>();
-        } else if (value->type() == Json::value_t::number_unsigned &&
-                   value->get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max()) {
-            number = static_cast<std::int64_t>(value->get<std::uint64_t>());
-        } else {
-            return std::nullopt;  // a fraction, an exponent, out of range, or not a number
-        }
-        (name[0] == 'b' ? command.button : command.keyCode) = number;
+        // Not a fraction, an exponent, out of range, or not a number at all.
+        const bool integer =
+            value->type() == Json::value_t::number_integer ||
+            (value->type() == Json::value_t::number_unsigned &&
+             value->get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max());
+        if (!integer) return std::nullopt;
+        (name[0] == 'b' ? command.button : command.keyCode) = value->get<std::int64_t>();
     }
 
     if (const Json* code = member("code")) {
