@@ -5,14 +5,17 @@
 // afresh rather than shared with the product. The differential test and the
 // decoder's fuzz target both compare the product with it.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -48,43 +51,20 @@ using Json = nlohmann::json;
 // below, whatever their value).
 // ---------------------------------------------------------------------------
 
-namespace detail {
-
-// Builds nlohmann's document and keeps the position of an overflowing number,
+// nlohmann's document builder, keeping the position of an overflowing number,
 // which nlohmann reports only through its SAX interface.
-class OverflowSax {
-public:
-    explicit OverflowSax(Json& root) : dom_(root, false) {}
-
-    bool null() { return dom_.null(); }
-    bool boolean(bool value) { return dom_.boolean(value); }
-    bool number_integer(Json::number_integer_t value) { return dom_.number_integer(value); }
-    bool number_unsigned(Json::number_unsigned_t value) { return dom_.number_unsigned(value); }
-    bool number_float(Json::number_float_t value, const Json::string_t& text) {
-        return dom_.number_float(value, text);
-    }
-    bool string(Json::string_t& value) { return dom_.string(value); }
-    bool binary(Json::binary_t& value) { return dom_.binary(value); }
-    bool key(Json::string_t& value) { return dom_.key(value); }
-    bool start_object(std::size_t size) { return dom_.start_object(size); }
-    bool start_array(std::size_t size) { return dom_.start_array(size); }
-    bool end_object() { return dom_.end_object(); }
-    bool end_array() { return dom_.end_array(); }
-
+struct OverflowSax : nlohmann::detail::json_sax_dom_parser<Json> {
+    using json_sax_dom_parser::json_sax_dom_parser;
     bool parse_error(std::size_t position, const std::string& token,
                      const nlohmann::detail::exception& error) {
-        errorId = error.id;
-        errorEnd = position;
-        errorToken = token;
+        overflow = error.id == 406;
+        end = position;
+        number = token;
         return false;
     }
-
-    int errorId = 0;
-    std::size_t errorEnd = 0;
-    std::string errorToken;
-
-private:
-    nlohmann::detail::json_sax_dom_parser<Json> dom_;
+    bool overflow = false;
+    std::size_t end = 0;
+    std::string number;
 };
 
 // Parses `text` as one JSON text. Returns false when the product refuses it for
@@ -92,22 +72,18 @@ private:
 inline bool parseJson(std::string text, Json& root) {
     for (;;) {
         root = Json();
-        OverflowSax sax(root);
+        OverflowSax sax(root, false);
         if (Json::sax_parse(text.begin(), text.end(), &sax)) return true;
-        if (sax.errorId != 406) return false;
-        // Difference 4: replace the overflowing number and try again.
-        const std::size_t size = sax.errorToken.size();
-        if (size == 0 || sax.errorEnd < size ||
-            text.compare(sax.errorEnd - size, size, sax.errorToken) != 0) {
-            std::fprintf(stderr, "oracle: cannot locate the overflowing number %s\n",
-                         sax.errorToken.c_str());
-            std::abort();
-        }
-        text.replace(sax.errorEnd - size, size, "true");
+        if (!sax.overflow) return false;
+        // Difference 4: replace the overflowing number and try again. Not
+        // finding it where nlohmann says it ends means the oracle is broken
+        // (compare throws when it would start before the text).
+        const std::size_t size = sax.number.size();
+        if (size == 0 || text.compare(sax.end - size, size, sax.number) != 0)
+            throw std::logic_error("oracle: cannot locate the overflowing number " + sax.number);
+        text.replace(sax.end - size, size, "true");
     }
 }
-
-}  // namespace detail
 
 // What the product must make of one line: the command, or nothing if refused.
 inline std::optional<Command> referenceDecode(std::string_view line) {
@@ -115,7 +91,7 @@ inline std::optional<Command> referenceDecode(std::string_view line) {
     if (line.starts_with("\xEF\xBB\xBF")) return std::nullopt;           // difference 2
     if (line.find('\0') != std::string_view::npos) return std::nullopt;  // difference 3
     Json root;
-    if (!detail::parseJson(std::string(line), root)) return std::nullopt;  // and difference 4
+    if (!parseJson(std::string(line), root)) return std::nullopt;  // and difference 4
     if (!root.is_object()) return std::nullopt;
 
     // The last occurrence of a key is the one the map keeps.
@@ -131,30 +107,23 @@ inline std::optional<Command> referenceDecode(std::string_view line) {
     for (const char* name : {"x", "y"}) {
         const Json* value = member(name);
         if (value == nullptr) continue;
-        double number;
-        if (value->type() == Json::value_t::number_integer && value->get<std::int64_t>() == 0) {
-            number = -0.0;  // difference 5
-        } else if (value->is_number()) {
-            number = value->get<double>();
-        } else {
-            return std::nullopt;
-        }
-        (name[0] == 'x' ? command.x : command.y) = number;
+        if (!value->is_number()) return std::nullopt;
+        // Difference 5: nlohmann's signed-integer zero can only come from "-0".
+        const bool minusZero =
+            value->type() == Json::value_t::number_integer && value->get<std::int64_t>() == 0;
+        (name[0] == 'x' ? command.x : command.y) = minusZero ? -0.0 : value->get<double>();
     }
 
     for (const char* name : {"button", "keyCode"}) {
         const Json* value = member(name);
         if (value == nullptr) continue;
-        std::int64_t number;
-        if (value->type() == Json::value_t::number_integer) {
-            number = value->get<std::int64_t>();
-        } else if (value->type() == Json::value_t::number_unsigned &&
-                   value->get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max()) {
-            number = static_cast<std::int64_t>(value->get<std::uint64_t>());
-        } else {
-            return std::nullopt;  // a fraction, an exponent, out of range, or not a number
-        }
-        (name[0] == 'b' ? command.button : command.keyCode) = number;
+        // Not a fraction, an exponent, out of range, or not a number at all.
+        const bool integer =
+            value->type() == Json::value_t::number_integer ||
+            (value->type() == Json::value_t::number_unsigned &&
+             value->get<std::uint64_t>() <= std::numeric_limits<std::int64_t>::max());
+        if (!integer) return std::nullopt;
+        (name[0] == 'b' ? command.button : command.keyCode) = value->get<std::int64_t>();
     }
 
     if (const Json* code = member("code")) {
@@ -175,38 +144,41 @@ inline bool sameCommand(const std::optional<Command>& a, const std::optional<Com
 }
 
 // Bytes made readable for a failure message, cut short when long.
-inline std::string printable(std::string_view bytes, std::size_t limit = 240) {
+inline std::string printable(std::string_view bytes) {
     std::string out;
-    for (std::size_t i = 0; i < bytes.size() && i < limit; ++i) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
+    for (const char c : bytes.substr(0, 240)) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+        out += c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, c) : escaped;
     }
-    if (bytes.size() > limit) out += "... (" + std::to_string(bytes.size()) + " bytes)";
+    if (bytes.size() > 240) out += "... (" + std::to_string(bytes.size()) + " bytes)";
     return out;
 }
 
 inline std::string describe(const std::optional<Command>& command) {
     if (!command) return "refused";
-    std::string out = "type=\"" + printable(command->type) + "\"";
-    const auto number = [&](const char* name, auto value) {
-        if (value) out += std::string(" ") + name + "=" + std::to_string(*value);
-    };
-    char text[40];
-    for (const auto& [name, value] : {std::pair{"x", command->x}, std::pair{"y", command->y}}) {
-        if (!value) continue;
-        std::snprintf(text, sizeof text, " %s=%.17g", name, *value);
-        out += text;
-    }
-    number("button", command->button);
-    number("keyCode", command->keyCode);
-    if (command->code) out += " code=\"" + printable(*command->code) + "\"";
-    return out;
+    std::ostringstream out;
+    out.precision(17);
+    out << "type=\"" << printable(command->type) << '"';
+    if (command->x) out << " x=" << *command->x;
+    if (command->y) out << " y=" << *command->y;
+    if (command->button) out << " button=" << *command->button;
+    if (command->keyCode) out << " keyCode=" << *command->keyCode;
+    if (command->code) out << " code=\"" << printable(*command->code) << '"';
+    return out.str();
+}
+
+// Decodes `line` with the product and with the oracle: nothing when they agree,
+// else an account of the disagreement. The product reads an exact-size copy, so
+// that the sanitizers catch any read past the end of the line.
+inline std::optional<std::string> disagreement(std::string_view line, Decoder& decoder) {
+    const auto copy = std::make_unique<char[]>(line.size());
+    std::copy(line.begin(), line.end(), copy.get());
+    const auto actual = decodeCommand({copy.get(), line.size()}, decoder);
+    const auto expected = referenceDecode(line);
+    if (sameCommand(actual, expected)) return std::nullopt;
+    return "line:      " + printable(line) + "\ndecoder:   " + describe(actual) +
+           "\nreference: " + describe(expected);
 }
 
 }  // namespace inputfeed::reference

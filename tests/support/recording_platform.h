@@ -1,15 +1,14 @@
 #pragma once
 
-// A platform for tests: it records the trust request and every posted event, and
-// notes each breach of the calling discipline (trust requested once and first;
-// each created event posted at most once and released exactly once; nothing
-// created while another event is still unreleased).
+// A platform for tests: it records the trust request and every posted event as
+// a line of text, and notes each breach of the calling discipline that the
+// record does not show (tests compare the record whole, which shows when trust
+// is requested and what is posted how often): one event alive at a time, used
+// only until it is released, and released exactly once.
 
-#include <algorithm>
 #include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <ostream>
+#include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -17,85 +16,51 @@
 
 namespace inputfeed {
 
-// One posted event, or the trust request, in a form tests compare whole.
-struct Recorded {
-    enum class Kind : std::uint8_t { trust, mouse, key } kind;
-    EventType type = 0;
-    double x = 0;
-    double y = 0;
-    MouseButton button = 0;
-    VirtualKey virtualKey = 0;
-    bool keyDown = false;
-
-    static Recorded trust() { return {Kind::trust}; }
-    static Recorded mouse(EventType t, double px, double py, MouseButton b) {
-        return {Kind::mouse, t, px, py, b};
-    }
-    static Recorded key(VirtualKey k, bool down) { return {Kind::key, 0, 0, 0, 0, k, down}; }
-
-    friend bool operator==(const Recorded&, const Recorded&) = default;
-    friend std::ostream& operator<<(std::ostream& os, const Recorded& r) {
-        return os << "{kind " << int(r.kind) << ", type " << r.type << ", " << r.x << ", " << r.y
-                  << ", button " << r.button << ", key " << r.virtualKey << ", down " << r.keyDown
-                  << "}";
-    }
-};
-
 struct PlatformEvent {
-    Recorded event;
-    bool posted = false;
+    std::string text;
     bool released = false;
 };
 
 class RecordingPlatform final : public Platform {
 public:
-    std::vector<Recorded> posted;         // the trust request and every posted event, in order
+    // "trust", then "mouse TYPE X Y BUTTON" or "key KEY down|up" per posted event.
+    std::vector<std::string> posted;
     std::vector<std::string> faults;      // breaches of the calling discipline, in order
     std::vector<std::size_t> flushMarks;  // posted.size() at each flush
 
-    void requestTrust() override {
-        if (!posted.empty() || !events_.empty()) faults.push_back("trust not requested first");
-        posted.push_back(Recorded::trust());
-    }
+    void requestTrust() override { posted.push_back("trust"); }
     EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        return adopt(Recorded::mouse(type, x, y, button));
+        char text[80];  // 17 digits tell every double apart, and -0 from 0
+        std::snprintf(text, sizeof text, "mouse %u %.17g %.17g %u", type, x, y, button);
+        return create(text);
     }
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        return adopt(Recorded::key(virtualKey, keyDown));
+        return create("key " + std::to_string(virtualKey) + (keyDown ? " down" : " up"));
     }
     void postEvent(EventRef event) override {
-        if (!owns(event) || event->posted || event->released) {
-            return faults.push_back("posted an event not created, or posted or released before");
-        }
-        event->posted = true;
-        posted.push_back(event->event);
+        if (!alive(event)) return faults.push_back("posted an event not alive");
+        posted.push_back(event->text);
     }
     void releaseEvent(EventRef event) override {
-        if (!owns(event) || event->released) {
-            return faults.push_back("released an event not created, or released before");
-        }
+        if (!alive(event)) return faults.push_back("released an event not alive");
         event->released = true;
-        ++released_;
     }
     void flush() override { flushMarks.push_back(posted.size()); }
 
-    // Events created and never released.
-    std::size_t outstanding() const { return events_.size() - released_; }
+    // Whether the last event created is still unreleased.
+    bool outstanding() const { return !events_.empty() && !events_.back().released; }
 
 private:
-    EventRef adopt(const Recorded& event) {
-        if (outstanding() > 0) faults.push_back("created an event while another was unreleased");
-        events_.push_back(std::make_unique<PlatformEvent>(PlatformEvent{event}));
-        return events_.back().get();
+    EventRef create(std::string text) {
+        if (outstanding()) faults.push_back("created an event while another was alive");
+        return &events_.emplace_back(PlatformEvent{std::move(text)});
     }
-    // From the newest: the event handled is nearly always the last one created.
-    bool owns(EventRef event) const {
-        return std::any_of(events_.rbegin(), events_.rend(),
-                           [event](const auto& e) { return e.get() == event; });
+    // Alive: created last and not yet released.
+    bool alive(EventRef event) const {
+        return !events_.empty() && event == &events_.back() && !event->released;
     }
 
-    std::vector<std::unique_ptr<PlatformEvent>> events_;
-    std::size_t released_ = 0;
+    std::deque<PlatformEvent> events_;  // a deque keeps every event where it was created
 };
 
 }  // namespace inputfeed

@@ -30,13 +30,11 @@ public:
         : steps_(std::move(script)), maxRead_(maxRead) {}
 
     std::function<void()> onRead = [] {};  // called at the start of every read
-    std::size_t reads = 0;
     LineReader reader{&ScriptedSource::read, this};
 
 private:
     static ssize_t read(void* context, char* buffer, std::size_t size) {
         auto& self = *static_cast<ScriptedSource*>(context);
-        ++self.reads;
         self.onRead();
         for (; self.step_ < self.steps_.size(); ++self.step_, self.offset_ = 0) {
             const ReadStep& step = self.steps_[self.step_];
