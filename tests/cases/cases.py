@@ -23,7 +23,8 @@
 # --output runs every group once per mode, with standard output: pipe (the default),
 # nonblocking (a non-blocking pipe read slowly, so writes meet a full pipe), or one that takes
 # nothing, where only the status and the input read to its end are checked: closed, unread
-# (no reader), full (/dev/full). INPUTFEED_TEST_LAUNCHER, when set, is put in front of COMMAND
+# (no reader), full (/dev/full). --input nonblocking makes standard input a non-blocking pipe
+# that is fed in pieces, so reads meet an empty pipe. INPUTFEED_TEST_LAUNCHER, when set, is put in front of COMMAND
 # (valgrind, for instance).
 import argparse
 import os
@@ -184,9 +185,9 @@ def windows(kind, args, keys, state):
 TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11), "wayland": ([], wayland), "windows": ([], windows)}
 
 
-# Runs COMMAND on DATA with standard output as OUTPUT says: (status, stdout, stderr, whether
-# COMMAND read all of DATA).
-def run(command, data, output, timeout):
+# Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
+# in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA).
+def run(command, data, output, slow, timeout):
     out, extra, chunks, reader = subprocess.PIPE, {}, [], None
     if output == "closed":
         extra["preexec_fn"] = lambda: os.close(1)
@@ -207,15 +208,21 @@ def run(command, data, output, timeout):
 
             reader = threading.Thread(target=drain)
             reader.start()
+    stdin, feeder = os.pipe()
+    os.set_blocking(stdin, not slow)
     errors, broken = tempfile.TemporaryFile(), []
-    proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=out, stderr=errors, **extra)
-    if out != subprocess.PIPE:
-        os.close(out)
+    proc = subprocess.Popen(command, stdin=stdin, stdout=out, stderr=errors, **extra)
+    for fd in (stdin, out) if out != subprocess.PIPE else (stdin,):
+        os.close(fd)
 
     def feed():  # a program that stops reading early breaks this pipe
         try:
-            proc.stdin.write(data)
-            proc.stdin.close()
+            with open(feeder, "wb") as pipe:
+                for at in range(0, len(data), 65536):
+                    pipe.write(data[at : at + 65536])
+                    if slow:
+                        pipe.flush()
+                        time.sleep(0.001)
         except BrokenPipeError:
             broken.append(True)
 
@@ -237,6 +244,7 @@ def main():
     parser.add_argument("--layout", default="us")
     parser.add_argument("--group", default="", help="only groups whose heading contains this")
     parser.add_argument("--output", default="pipe")
+    parser.add_argument("--input", default="pipe", choices=["pipe", "nonblocking"])
     parser.add_argument("--timeout", type=float, default=120)
     parser.add_argument("tables", nargs="*", default=[os.path.join(os.path.dirname(__file__), "agent.cases")])
     split = sys.argv.index("--")
@@ -255,7 +263,7 @@ def main():
                 lines = translate(event[0], event[1:], keys, state)
                 expected += lines
                 owner += [row] * len(lines)
-        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.timeout)
+        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.input == "nonblocking", args.timeout)
         actual = stdout.decode("utf-8", "replace").splitlines()
         problems = [f"exit status {status}"] if status else []
         problems += ["standard error: " + stderr.decode("utf-8", "replace")[:2000]] if stderr else []

@@ -1,23 +1,16 @@
 // The line reader over scripted reads, where line ends and the length limit
-// fall on every kind of read boundary, and over a real non-blocking pipe. What
-// the terminators and the limit mean is also checked end to end.
+// fall on every kind of read boundary. What the terminators and the limit mean,
+// and reading a non-blocking pipe, are checked end to end.
 
 #include "line_reader.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/scripted_source.h"
 
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace inputfeed {
 namespace {
@@ -68,26 +61,6 @@ TEST(LineReader, RetriesInterruptedReadsAndStopsAtAFailedOne) {
     EXPECT_EQ(readAll(failing.reader), (Lines{"a"}));
 }
 
-#ifndef _WIN32  // POSIX pipes; Windows has no non-blocking anonymous pipes to inherit
-// A descriptor inherited in non-blocking mode must not end the input the first
-// time the sender pauses.
-TEST(LineReader, WaitsOnANonBlockingPipe) {
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
-    std::thread writer([&] {
-        for (const char* part : {"one\ntw", "o"}) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_GT(::write(fds[1], part, std::strlen(part)), 0);
-        }
-        ::close(fds[1]);
-    });
-    LineReader reader(fds[0]);
-    EXPECT_EQ(readAll(reader), (Lines{"one", "two"}));
-    writer.join();
-    ::close(fds[0]);
-}
-#endif
 
 }  // namespace
 }  // namespace inputfeed
