@@ -5,6 +5,7 @@
 #                   tables' command
 #   second-screen   the same on screen 1 of a server whose screen 1 is larger
 #   live            each line is acted on while the input stays open
+#   renamed         keys the server names only by an alias, or not at all
 #   errors          exit 1 with one message without a usable server and when the server
 #                   goes away; closed standard descriptors
 # Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP.
@@ -44,6 +45,19 @@ live)
     send '{"type":"keyUp","code":"KeyQ"}' "key release 24 q"
     finish '{"type":"pointerUp","x":50,"y":60,"button":2}' "motion 50 60" "button release 3 50 60" \
         "pointer 50 60"
+    ;;
+renamed)
+    # Keycodes that call the KeyZ position ZZZZ, AB01 being only an alias of it, and give
+    # the KeyX position no name: one is found through the server's alias, the other by its
+    # evdev code (it types nothing, as no symbols can name it).
+    cp -r /usr/share/X11/xkb "$dir/xkb"
+    sed -i 's/^\t<AB01> = 52;/\t<ZZZZ> = 52;\n\talias <AB01> = <ZZZZ>;/; /^\t<AB02> = 53;/d' \
+        "$dir/xkb/keycodes/evdev"
+    server -xkbdir "$dir/xkb"
+    printf '%s\n' '{"type":"keyDown","code":"KeyZ"}' '{"type":"keyDown","code":"KeyX"}' |
+        "$OBSERVE" --home 1 1 "$INPUTFEED" >"$dir/seen"
+    diff -u - "$dir/seen" <<<$'key press 52 z\nkey press 53 NoSymbol\npointer 1 1' >&2 ||
+        fail "the keys were not found"
     ;;
 errors)
     n=4000  # a display number nobody serves
