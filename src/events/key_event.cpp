@@ -22,23 +22,19 @@ constexpr bool namesAreDistinct() {
 }
 static_assert(namesAreDistinct(), "key names must be distinct");
 
-// Row index + 1 by virtual key; 0 where no key has the number.
-constexpr auto rowByVirtualKey = [] {
-    std::array<unsigned char, kVirtualKeyLimit> rows{};
-    for (std::size_t i = 0; i < macKeyCodes.size(); ++i) {
-        const VirtualKey key = macKeyCodes[i].virtualKey;
-        if (key >= kVirtualKeyLimit || rows[key] != 0) throw "virtual keys must be distinct";
-        rows[key] = static_cast<unsigned char>(i + 1);
+// Backends index their own codes by virtual key, so each must be below the bound
+// and belong to one key only.
+constexpr bool virtualKeysAreDistinct() {
+    std::array<bool, kVirtualKeyLimit> seen{};
+    for (const KeyName& key : macKeyCodes) {
+        if (key.virtualKey >= kVirtualKeyLimit || seen[key.virtualKey]) return false;
+        seen[key.virtualKey] = true;
     }
-    return rows;
-}();
+    return true;
+}
+static_assert(virtualKeysAreDistinct(), "virtual keys must be distinct and below the bound");
 
 }  // namespace
-
-const KeyName* keyOf(VirtualKey virtualKey) {
-    if (virtualKey >= kVirtualKeyLimit || rowByVirtualKey[virtualKey] == 0) return nullptr;
-    return &macKeyCodes[rowByVirtualKey[virtualKey] - 1u];
-}
 
 std::optional<VirtualKey> lookupKey(std::string_view name) {
     const auto* it = std::lower_bound(

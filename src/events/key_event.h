@@ -93,9 +93,6 @@ inline constexpr std::array<KeyName, 64> macKeyCodes{{
 // Virtual keys are below this bound, so a backend can index its own codes by them.
 inline constexpr std::size_t kVirtualKeyLimit = 128;
 
-// The row of a virtual key, or null for a number no key has.
-const KeyName* keyOf(VirtualKey virtualKey);
-
 // Exact, case-sensitive, byte-wise lookup of a key name.
 std::optional<VirtualKey> lookupKey(std::string_view name);
 
