@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds and runs every test: installs missing Debian packages, then the g++
-# debug build with warnings as errors (unit, end-to-end, stand-in, X11 on a
-# private Xvfb, corpus replay), the end-to-end streams under valgrind, and the
-# same suite built with clang under AddressSanitizer and UndefinedBehaviorSanitizer,
-# then the Windows programs cross-built with mingw-w64 and tested under Wine.
+# debug build with warnings as errors (unit, end-to-end: dry run, stand-in, X11
+# on private Xvfb servers, Wayland on private headless compositors; the
+# differential decoder test), the Windows programs cross-built with mingw-w64 and
+# tested under Wine, the dry run's streams under valgrind, and the same suite
+# built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/test.sh [--quick] [--json-test-suite DIR]
 #
