@@ -188,32 +188,24 @@ TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([]
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
 # in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA).
 def run(command, data, output, slow, timeout):
-    out, extra, chunks, reader = subprocess.PIPE, {}, [], None
+    extra, out, read_end = {}, None, None
     if output == "closed":
         extra["preexec_fn"] = lambda: os.close(1)
     elif output == "full":
         out = os.open("/dev/full", os.O_WRONLY)
-    elif output in ("unread", "nonblocking"):
+    else:  # pipe, unread or nonblocking
         read_end, out = os.pipe()
+        os.set_blocking(out, output != "nonblocking")
         if output == "unread":
             os.close(read_end)
-        else:
-            os.set_blocking(out, False)
-
-            def drain():
-                while chunk := os.read(read_end, 4096):
-                    chunks.append(chunk)
-                    time.sleep(0.0005)
-                os.close(read_end)
-
-            reader = threading.Thread(target=drain)
-            reader.start()
+            read_end = None
     stdin, feeder = os.pipe()
     os.set_blocking(stdin, not slow)
     errors, broken = tempfile.TemporaryFile(), []
     proc = subprocess.Popen(command, stdin=stdin, stdout=out, stderr=errors, **extra)
-    for fd in (stdin, out) if out != subprocess.PIPE else (stdin,):
-        os.close(fd)
+    for fd in (stdin, out):
+        if fd is not None:
+            os.close(fd)
 
     def feed():  # a program that stops reading early breaks this pipe
         try:
@@ -228,14 +220,14 @@ def run(command, data, output, slow, timeout):
 
     writer = threading.Thread(target=feed)
     writer.start()
-    stdout = proc.stdout.read() if proc.stdout else b""
+    chunks = []  # read slowly from a non-blocking output, so that it fills up
+    while read_end is not None and (chunk := os.read(read_end, 4096)):
+        chunks.append(chunk)
+        time.sleep(0.0005 if output == "nonblocking" else 0)
     proc.wait(timeout)
     writer.join()
-    if reader:
-        reader.join()
-        stdout = b"".join(chunks)
     errors.seek(0)
-    return proc.returncode, stdout, errors.read(), not broken
+    return proc.returncode, b"".join(chunks), errors.read(), not broken
 
 
 def main():
