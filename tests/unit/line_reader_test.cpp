@@ -11,7 +11,6 @@
 
 #include "support/scripted_source.h"
 
-
 namespace inputfeed {
 namespace {
 
@@ -60,7 +59,6 @@ TEST(LineReader, RetriesInterruptedReadsAndStopsAtAFailedOne) {
     ScriptedSource failing({{"a\nb"}, {"", EIO}, {"c\n"}});
     EXPECT_EQ(readAll(failing.reader), (Lines{"a"}));
 }
-
 
 }  // namespace
 }  // namespace inputfeed
