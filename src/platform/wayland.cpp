@@ -250,16 +250,12 @@ public:
         const WaylandEvent* event = slot_.live(handle);
         if (!event) return;
         connection_->eventStarting();
-        switch (event->kind) {
-            case WaylandEvent::Kind::motion:
-                if (!moveTo(event->x, event->y)) return;
-                break;
-            case WaylandEvent::Kind::button:
-                // The press or release happens where the command says, so move first.
-                if (!moveTo(event->x, event->y)) return;
-                pressButton(event->code, event->down);
-                break;
-            case WaylandEvent::Kind::key: pressKey(event->code, event->down); break;
+        if (event->kind == WaylandEvent::Kind::key) {
+            pressKey(event->code, event->down);
+        } else {
+            // A press or release happens where the command says, so it moves there first.
+            if (!moveTo(event->x, event->y)) return;
+            if (event->kind == WaylandEvent::Kind::button) pressButton(event->code, event->down);
         }
         connection_->eventSent();
     }

@@ -188,20 +188,15 @@ public:
         const X11Event* event = slot_.live(handle);
         if (!event) return;
         const Bool down = event->down ? True : False;
-        switch (event->kind) {
-            case X11Event::Kind::motion:
-                enterScreen(*event);
-                XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
-                break;
-            case X11Event::Kind::button:
-                // The press or release happens where the command says, so move first.
-                enterScreen(*event);
-                XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
-                XTestFakeButtonEvent(display_, event->detail, down, CurrentTime);
-                break;
-            case X11Event::Kind::key:
-                XTestFakeKeyEvent(display_, event->detail, down, CurrentTime);
-                break;
+        if (event->kind == X11Event::Kind::key) {
+            XTestFakeKeyEvent(display_, event->detail, down, CurrentTime);
+            return;
+        }
+        // A press or release happens where the command says, so it moves there first.
+        enterScreen(*event);
+        XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
+        if (event->kind == X11Event::Kind::button) {
+            XTestFakeButtonEvent(display_, event->detail, down, CurrentTime);
         }
     }
 
