@@ -32,8 +32,15 @@ CheckReport checkPlatform() {
     CheckReport report{"Windows SendInput (the one backend on Windows)", {}};
     const HDESK input = OpenInputDesktop(0, FALSE, DESKTOP_READOBJECTS);
     if (!input) {
-        report.problem = "no input desktop to post to (error " + std::to_string(GetLastError()) +
-                         "): a service's session, a locked workstation or a secure desktop";
+        const DWORD error = GetLastError();
+        report.problem =
+            error == ERROR_INVALID_FUNCTION
+                ? "not on the interactive window station (a service's session has no input "
+                  "desktop)"
+            : error == ERROR_ACCESS_DENIED
+                ? "the input desktop is closed to this program (the workstation is locked, or a "
+                  "secure desktop such as a UAC prompt is showing)"
+                : "cannot open the input desktop (error " + std::to_string(error) + ')';
         return report;
     }
     const std::wstring inputName = nameOf(input);
