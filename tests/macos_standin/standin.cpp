@@ -153,6 +153,12 @@ Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
     return false;  // not trusted: the agent must carry on regardless
 }
 
+// Asks without prompting (inputfeed-check): trusted when INPUTFEED_STANDIN_TRUSTED is 1.
+Boolean AXIsProcessTrusted(void) {
+    const char* trusted = std::getenv("INPUTFEED_STANDIN_TRUSTED");
+    return trusted != nullptr && trusted[0] == '1';
+}
+
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
                                    CGPoint mouseCursorPosition, CGMouseButton mouseButton) {
     if (!beginCreation(source, "CGEventCreateMouseEvent")) return nullptr;

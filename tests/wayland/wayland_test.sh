@@ -3,8 +3,10 @@
 #   errors   each failure ends the agent with one line on standard error and status 1
 #   live     what changes while the agent runs: an output added is part of the layout it
 #            moves in, and keys follow the seat's keymap when it switches
+#   check    inputfeed-check on sway, KWin, weston (no way in) and headless Mutter
 # (lost and live-in-session run inside a compositor.)
-# Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh).
+# Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh),
+# CHECK (inputfeed-check).
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/../x11/harness.sh"
 
@@ -39,5 +41,35 @@ live-in-session)
     send '{"type":"keyDown","code":"KeyZ"}' "modifiers Mod2" "modifiers none" "keymap German" \
         "key press 44 y"
     finish '{"type":"keyUp","code":"KeyZ"}' "key release 44 y" "pointer 640 360"
+    ;;
+check)
+    expect_check 0 'Wayland, the wlroots virtual pointer and keyboard (WAYLAND_DISPLAY is "wayland-1", whose compositor offers them)' \
+        yes bash "$SESSION" "$CHECK"
+    expect_check 0 'Wayland, KDE'"'"'s fake input (WAYLAND_DISPLAY is "wayland-1", whose compositor offers it, not the wlroots protocols)' \
+        yes bash "$SESSION" --kwin "$CHECK"
+    expect_check 1 'none (WAYLAND_DISPLAY is "wayland-1")' \
+        "no: no way to post input: the compositor lacks zwlr_virtual_pointer_manager_v1 and zwp_virtual_keyboard_manager_v1 (wlroots) and org_kde_kwin_fake_input (KDE, which offers it only to programs named in a .desktop file); GNOME: no session bus at unix:path=$dir/bus (No such file or directory)" \
+        bash "$SESSION" --weston env DBUS_SESSION_BUS_ADDRESS="unix:path=$dir/bus" "$CHECK"
+    # Mutter runs as an unprivileged user, with a session bus of its own; the check must
+    # run as that user too, as the bus admits no one else.
+    as_user=()
+    [ "$(id -u)" -ne 0 ] || as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+    mkdir -m 700 "$dir/run" && chmod 755 "$dir"
+    [ "$(id -u)" -ne 0 ] || chown 65534:65534 "$dir/run"
+    expect_check 0 "GNOME, Mutter's remote-desktop interface on the session bus (WAYLAND_DISPLAY is \"mutter-0\", whose compositor offers neither the wlroots protocols nor KDE's fake input)" \
+        yes "${as_user[@]}" env -i PATH="$PATH" HOME="$dir/run" XDG_RUNTIME_DIR="$dir/run" \
+        dbus-run-session -- bash "$0" in-mutter "$CHECK"
+    ;;
+in-mutter)  # CHECK, once Mutter has taken its name on the session bus
+    mutter --headless --wayland --no-x11 --wayland-display mutter-0 \
+        --virtual-monitor 1280x1024 >"$XDG_RUNTIME_DIR/log" 2>&1 &
+    servers+=($!)
+    for _ in $(seq 200); do
+        dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+            org.freedesktop.DBus.NameHasOwner string:org.gnome.Mutter.RemoteDesktop 2>/dev/null |
+            grep -q "boolean true" && break
+        sleep 0.1
+    done
+    WAYLAND_DISPLAY=mutter-0 "$2"
     ;;
 esac

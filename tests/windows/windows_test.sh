@@ -3,7 +3,8 @@
 #   sweep: every column and row of the 1280x1024 screen, and 8 pixels beyond each
 #          edge, must land on exactly that pixel, or on the edge it is clamped to;
 #   live: a line is acted on while the input stays open;
-#   hidden: without an interactive desktop the agent says so and exits 1.
+#   hidden: without an interactive desktop the agent says so and exits 1;
+#   check, check-hidden: inputfeed-check finds the input desktop, or, hidden, none.
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/../x11/harness.sh"
 mode=$1
@@ -25,5 +26,11 @@ live)
     ;;
 hidden)
     expect_exit_1 "inputfeed: not on an interactive desktop (a service session cannot post input)" "$@"
+    ;;
+check)
+    expect_check 0 "Windows SendInput (the one backend on Windows)" yes "$@"
+    ;;
+check-hidden)
+    expect_check 1 "Windows SendInput (the one backend on Windows)" "no: not on the interactive window station (a service's session has no input desktop)" "$@"
     ;;
 esac

@@ -68,3 +68,16 @@ lose() {
     exec 3>&-
     wait "$agent"
 }
+
+# expect_check STATUS BACKEND POSTING COMMAND...: COMMAND (inputfeed-check, perhaps through
+# env) exits with STATUS, reports exactly "backend: BACKEND" and "can post: POSTING", and
+# writes nothing to standard error.
+expect_check() {
+    local want=$1 backend=$2 posting=$3 status=0
+    shift 3
+    "$@" </dev/null >"$dir/out" 2>"$dir/err" || status=$?
+    [ "$status" -eq "$want" ] && [ ! -s "$dir/err" ] ||
+        fail "exit status $status, or a message, from $*: $(cat "$dir/err")"
+    tr -d '\r' <"$dir/out" | diff -u - <(printf 'backend: %s\ncan post: %s\n' "$backend" "$posting") >&2 ||
+        fail "another report from $*"
+}

@@ -8,7 +8,8 @@
 #   renamed         keys the server names only by an alias, or not at all
 #   errors          exit 1 with one message without a usable server and when the server
 #                   goes away; closed standard descriptors
-# Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP.
+#   check           inputfeed-check's report and exit status, and its options
+# Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP, CHECK.
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/harness.sh"
 
@@ -77,5 +78,23 @@ errors)
     # A server that goes away under a running agent ends it at the next event.
     expect_exit_1 "inputfeed: lost the connection to the X server on \"$DISPLAY\"" \
         lose kill "${servers[-1]}"
+    ;;
+check)
+    x11="X11 through XTEST (WAYLAND_DISPLAY is not set)"
+    export -n WAYLAND_DISPLAY
+    expect_check 1 "$x11" "no: cannot open display (DISPLAY is not set)" env -u DISPLAY "$CHECK"
+    server -extension XTEST
+    expect_check 1 "$x11" "no: the X server on \"$DISPLAY\" has no XTEST extension" "$CHECK"
+    server
+    expect_check 0 "$x11" yes "$CHECK"
+    # The options act without looking at the display (there is none here).
+    export -n DISPLAY
+    [ "$("$CHECK" --version)" = "inputfeed-check $VERSION" ] || fail "--version"
+    "$CHECK" --help | grep -q "^Usage: inputfeed-check " || fail "--help"
+    status=0
+    "$CHECK" --version --all >"$dir/out" 2>"$dir/err" || status=$?
+    [ "$status" -eq 2 ] && [ ! -s "$dir/out" ] || fail "exit status $status, or output, for --all"
+    diff -u - "$dir/err" <<<'inputfeed-check: unknown option "--all" (see --help)' >&2 ||
+        fail "another message for --all"
     ;;
 esac

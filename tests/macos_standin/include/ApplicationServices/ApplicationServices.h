@@ -67,4 +67,5 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 // Accessibility
 extern const CFStringRef kAXTrustedCheckOptionPrompt;
 Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);
+Boolean AXIsProcessTrusted(void);
 }
