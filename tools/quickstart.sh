@@ -14,7 +14,8 @@
 # a window there received. --windows cross-builds inputfeed.exe instead and runs
 # it under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
 # defaults to examples/demo.jsonl. Installs only what the chosen demo needs
-# (groups of tools/packages.txt: run and build; wayland or windows instead of run).
+# (groups of tools/packages.txt: build and run; build and wayland; build, run and
+# windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,7 +28,7 @@ while [ $# -gt 0 ]; do
     -y | --yes) yes=1 ;;
     --wayland) wayland=1 ;;
     --windows) windows=1 ;;
-    -h | --help) sed -n '2,17s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --windows] [STREAM]" >&2; exit 2 ;;
     *) stream=$1 ;;
     esac
@@ -39,7 +40,7 @@ step() { printf '\n==> %s\n' "$*"; }
 
 groups=(build run)
 [ "$wayland" -eq 0 ] || groups=(build wayland)
-[ "$windows" -eq 0 ] || groups=(build windows)
+[ "$windows" -eq 0 ] || groups=(build run windows)  # Wine runs on a private Xvfb
 step "installing missing packages (tools/packages.txt: ${groups[*]})"
 tools/install-deps.sh "${groups[@]}"
 
