@@ -85,7 +85,7 @@ if [ "$windows" -eq 1 ]; then
 fi
 
 step "building inputfeed (release)"
-cmake --preset release -DINPUTFEED_BUILD_TESTS=OFF >/dev/null
+cmake --preset release >/dev/null
 observer=build/release/tools/observe/inputfeed-observe
 [ "$wayland" -eq 0 ] || observer=$observer-wayland
 targets=(inputfeed "${observer##*/}")
