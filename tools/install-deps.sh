@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs whatever is missing of the groups of tools/packages.txt named on the
-# command line (run, build, wayland, windows, test), or of every group when none
-# is named. Needs root or sudo.
+# command line (run, build, wayland, gnome, windows, test), or of every group when
+# none is named. Needs root or sudo.
 #
 #   tools/install-deps.sh [GROUP...]
 set -euo pipefail
