@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
-# Builds and runs every test: installs what is missing of every group of
-# tools/packages.txt, then the g++ debug build with warnings as errors (unit,
-# end-to-end: dry run, stand-in, X11 on private Xvfb servers, Wayland on private
-# headless compositors; the differential decoder test), the Windows programs
-# cross-built with mingw-w64 and tested under Wine, the dry run's streams under
-# valgrind, and the same suite built with clang under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Builds and runs every test: installs missing Debian packages, then the g++
+# debug build with warnings as errors (unit, end-to-end: dry run, stand-in, X11
+# on private Xvfb servers, Wayland on private headless compositors; the
+# differential decoder test), the Windows programs cross-built with mingw-w64 and
+# tested under Wine, the dry run's streams under valgrind, and the same suite
+# built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/test.sh [--quick] [--json-test-suite DIR]
 #
