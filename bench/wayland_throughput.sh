@@ -8,7 +8,7 @@
 # run from the first event it receives to the last. Every event must arrive and
 # the window keep its connection; the observer runs at real-time priority where
 # that is allowed (as root), since a slower window may be disconnected by a
-# flood (see the README). The two take turns, and the medians are compared.
+# flood (see docs/platforms.md). The two take turns, and the medians are compared.
 #
 #   bench/wayland_throughput.sh [BUILD_DIR]       (default: build/release)
 #   EVENTS=100000 REPEAT=5 bench/wayland_throughput.sh build/release

@@ -5,14 +5,17 @@
 #   tools/quickstart.sh [--yes] [STREAM]
 #   tools/quickstart.sh --wayland | --windows [STREAM]
 #
-# Without DISPLAY it uses a private virtual display (Xvfb) that nobody sees and
-# removes it afterwards. With DISPLAY set it acts on that display for real: the
-# pointer moves, buttons click and keys are typed into whatever has the focus,
-# so it asks first (--yes skips the question). --wayland runs the stream in a
-# private headless Wayland compositor (sway) instead and shows what a window
-# there received. --windows cross-builds inputfeed.exe instead and runs it
-# under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
-# defaults to examples/demo.jsonl.
+# Without DISPLAY or WAYLAND_DISPLAY it uses a private virtual display (Xvfb)
+# that nobody sees and removes it afterwards. In your own session (DISPLAY or
+# WAYLAND_DISPLAY set) it says which backend the agent will use there, then acts
+# for real: the pointer moves, buttons click and keys are typed into whatever
+# has the focus, so it asks first (--yes skips the question). --wayland runs the
+# stream in a private headless Wayland compositor (sway) instead and shows what
+# a window there received. --windows cross-builds inputfeed.exe instead and runs
+# it under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
+# defaults to examples/demo.jsonl. Installs only what the chosen demo needs
+# (groups of tools/packages.txt: build and run; build and wayland; build, run and
+# windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -25,7 +28,7 @@ while [ $# -gt 0 ]; do
     -y | --yes) yes=1 ;;
     --wayland) wayland=1 ;;
     --windows) windows=1 ;;
-    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
     -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --windows] [STREAM]" >&2; exit 2 ;;
     *) stream=$1 ;;
     esac
@@ -35,8 +38,11 @@ done
 
 step() { printf '\n==> %s\n' "$*"; }
 
-step "installing missing packages (tools/packages.txt)"
-tools/install-deps.sh
+groups=(build run)
+[ "$wayland" -eq 0 ] || groups=(build wayland)
+[ "$windows" -eq 0 ] || groups=(build run windows)  # Wine runs on a private Xvfb
+step "installing missing packages (tools/packages.txt: ${groups[*]})"
+tools/install-deps.sh "${groups[@]}"
 
 if [ "$windows" -eq 1 ]; then
     step "building inputfeed.exe (windows preset: mingw-w64)"
@@ -79,10 +85,14 @@ if [ "$windows" -eq 1 ]; then
 fi
 
 step "building inputfeed (release)"
-cmake --preset release -DINPUTFEED_BUILD_TESTS=ON >/dev/null
+cmake --preset release >/dev/null
 observer=build/release/tools/observe/inputfeed-observe
 [ "$wayland" -eq 0 ] || observer=$observer-wayland
-cmake --build --preset release --target inputfeed "${observer##*/}"
+targets=(inputfeed "${observer##*/}")
+# inputfeed-check tells which backend the agent would use in your own session.
+grep -q '^build inputfeed-check:' build/release/build.ninja && targets+=(inputfeed-check)
+cmake --build --preset release --target "${targets[@]}"
+check=$(find build/release -name inputfeed-check -type f -perm -u+x -print -quit)
 agent=build/release/src/inputfeed
 if [ ! -x "$agent" ] || [ ! -x "$observer" ]; then
     echo "quickstart: the build made no agent or observer (are the libraries of" \
@@ -107,7 +117,7 @@ if [ "$wayland" -eq 1 ]; then
     echo "a full-screen window on each reports what it receives (US keyboard layout)."
     status=0
     tools/headless-wayland.sh "$observer" --home 1 1 "$agent" <"$stream" >"$work/seen" || status=$?
-elif [ -z "${DISPLAY:-}" ]; then
+elif [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     step "starting a private virtual display"
     Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
         3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
@@ -121,8 +131,22 @@ elif [ -z "${DISPLAY:-}" ]; then
     export DISPLAY
     echo "Xvfb on $DISPLAY (1280x1024, US keyboard layout); it goes away when this script ends."
 else
-    step "using your display $DISPLAY"
-    echo "inputfeed will now move the pointer, press mouse buttons and type keys on $DISPLAY,"
+    session="your display ${DISPLAY:-}"
+    [ -z "${WAYLAND_DISPLAY:-}" ] || session="your Wayland session $WAYLAND_DISPLAY"
+    step "using $session"
+    # Which backend the agent picks here, and whether it can post: before anything moves.
+    if [ -n "$check" ]; then
+        "$check" || { echo "quickstart: inputfeed cannot post in $session (see above)" >&2; exit 1; }
+    elif ! "$agent" </dev/null; then
+        echo "quickstart: inputfeed cannot post in $session (see above)" >&2
+        exit 1
+    elif [ -n "${WAYLAND_DISPLAY:-}" ]; then
+        echo "inputfeed will post through this compositor (wlroots virtual devices, KDE's fake" \
+            "input or GNOME's remote desktop, whichever it offers first), not through X11."
+    else
+        echo "inputfeed will post through XTEST on $DISPLAY."
+    fi
+    echo "inputfeed will now move the pointer, press mouse buttons and type keys in $session,"
     echo "into whatever window has the focus, as $stream says."
     if [ "$yes" -eq 0 ]; then
         if [ -t 0 ]; then
@@ -135,6 +159,17 @@ else
     fi
 fi
 
+if [ "$wayland" -eq 0 ] && [ -n "${WAYLAND_DISPLAY:-}" ]; then
+    # The X observer would see only what reaches Xwayland windows: your screen shows the rest.
+    step "running inputfeed < $stream"
+    status=0
+    "$agent" <"$stream" || status=$?
+    if [ "$status" -eq 0 ]; then
+        echo "inputfeed read the whole stream and exited with status 0; your screen shows what it did."
+        echo "(tools/quickstart.sh --wayland shows what a window receives, in a private compositor.)"
+    fi
+    exit "$status"
+fi
 if [ "$wayland" -eq 0 ]; then
     step "running inputfeed < $stream"
     status=0
