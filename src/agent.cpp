@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "command/decoder.h"
+#include "dispatch.h"
 #include "line_reader.h"
 
 namespace inputfeed {
