@@ -7,8 +7,10 @@ namespace inputfeed {
 class LineReader;
 
 // The agent: requests trust once, then reads newline-delimited commands from
-// `inputFd` until end of input (or a read error), posting and releasing the
-// event each line produces before reading on. Returns the exit status, 0.
+// `inputFd` until end of input, posting and releasing the event each line
+// produces before reading on, and waiting on the input and the platform's
+// connection together. Returns the exit status: 0 at end of input, 1 (after one
+// line on standard error) when reading failed.
 int runAgent(int inputFd, Platform& platform);
 
 // The same loop over lines from any source. The platform is flushed each time
