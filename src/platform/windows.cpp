@@ -138,7 +138,8 @@ public:
     // Scan code and VK together: a scan code alone (KEYEVENTF_SCANCODE) arrives
     // with VK 0 and types nothing under Wine, a VK alone arrives with scan code
     // 0. For a plain key the VK is what the foreground window's layout makes of
-    // the scan code, so the key at that position acts as it would when typed.
+    // the scan code at the press, so the key at that position acts as it would
+    // when typed.
     EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
         if (virtualKey >= windowsKeys.size() || windowsKeys[virtualKey].scan == 0) return nullptr;
         const WindowsKey& key = windowsKeys[virtualKey];
@@ -146,12 +147,7 @@ public:
         KEYBDINPUT& input = event.inputs[0].ki;
         event.inputs[0].type = INPUT_KEYBOARD;
         input.wScan = key.scan;
-        input.wVk = key.fixedVk;
-        if (!key.extended) {
-            const HKL layout =
-                GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
-            input.wVk = static_cast<WORD>(MapVirtualKeyExW(key.scan, MAPVK_VSC_TO_VK_EX, layout));
-        }
+        input.wVk = key.extended ? key.fixedVk : plainKeyVk(virtualKey, key.scan, keyDown);
         // A layout that gives the position no VK still gets the scan code.
         input.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) |
                         (input.wVk == 0 ? KEYEVENTF_SCANCODE : 0) | (keyDown ? 0 : KEYEVENTF_KEYUP);
@@ -168,7 +164,22 @@ public:
     void releaseEvent(EventRef event) override { slot_.release(event); }
 
 private:
+    // A held key keeps the VK of its press: layouts are per window, and one
+    // recomputed after a focus change would release a key that was never pressed.
+    WORD plainKeyVk(VirtualKey virtualKey, WORD scan, bool keyDown) {
+        WORD& held = heldVk_[virtualKey];
+        WORD vk = held;
+        if (vk == 0) {
+            const HKL layout =
+                GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
+            vk = static_cast<WORD>(MapVirtualKeyExW(scan, MAPVK_VSC_TO_VK_EX, layout));
+        }
+        held = keyDown ? vk : 0;
+        return vk;
+    }
+
     EventSlot<WindowsEvent> slot_;
+    std::array<WORD, kVirtualKeyLimit> heldVk_{};  // per key: the VK it is held with, or 0
 };
 
 // A service, or any process on a window station other than the interactive
