@@ -7,22 +7,27 @@
 
 namespace inputfeed {
 
-int runAgent(LineReader& reader, Platform& platform) {
+int runAgent(LineReader& reader, Platform& platform, RefusalListener* listener) {
     Decoder decoder;
     platform.requestTrust();
-    for (;;) {
+    for (std::uint64_t number = 1;; ++number) {
         if (!reader.lineReady()) platform.flush();
         const Line line = reader.next();
         if (line.kind == Line::Kind::end) break;
         // A too-long line is refused without ever reaching the decoder.
-        if (line.kind != Line::Kind::text) continue;
-
-        const std::optional<Command> command = decodeCommand(line.text, decoder);
-        if (!command) continue;
-        if (const std::optional<Event> event = dispatchCommand(*command, platform)) {
-            platform.postEvent(*event);
-            platform.releaseEvent(*event);
+        if (line.kind != Line::Kind::text) {
+            if (listener != nullptr) listener->refused(number, line, std::nullopt);
+            continue;
         }
+        const std::optional<Command> command = decodeCommand(line.text, decoder);
+        const std::optional<Event> event =
+            command ? dispatchCommand(*command, platform) : std::nullopt;
+        if (!event) {
+            if (listener != nullptr) listener->refused(number, line, command);
+            continue;
+        }
+        platform.postEvent(*event);
+        platform.releaseEvent(*event);
     }
     platform.flush();
     return 0;

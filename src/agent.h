@@ -1,11 +1,15 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "command/command.h"
 #include "platform/platform.h"
 
 namespace inputfeed {
 
 class LineReader;
+struct Line;
 
 // Routes one command to its handler and returns the event the handler created,
 // or nothing. A command whose type begins with "pointer" and that has both
@@ -18,10 +22,21 @@ std::optional<Event> dispatchCommand(const Command& command, Platform& platform)
 // event each line produces before reading on. Returns the exit status, 0.
 int runAgent(int inputFd, Platform& platform);
 
+// Told of each line the loop refuses (inputfeed-trace --explain): its number,
+// counted from 1, the line, and the command when it decoded to one.
+class RefusalListener {
+public:
+    virtual void refused(std::uint64_t number, const Line& line,
+                         const std::optional<Command>& command) = 0;
+
+protected:
+    ~RefusalListener() = default;
+};
+
 // The same loop over lines from any source. The platform is flushed each time
 // the loop is about to wait for input and once at the end, so everything posted
 // reaches the platform before the agent blocks, while a burst of lines that
 // arrived together is delivered in one go.
-int runAgent(LineReader& reader, Platform& platform);
+int runAgent(LineReader& reader, Platform& platform, RefusalListener* listener = nullptr);
 
 }  // namespace inputfeed
