@@ -11,17 +11,6 @@ namespace inputfeed {
 class LineReader;
 struct Line;
 
-// Routes one command to its handler and returns the event the handler created,
-// or nothing. A command whose type begins with "pointer" and that has both
-// coordinates is a pointer command; otherwise one with a key name is a keyboard
-// command; anything else is dropped.
-std::optional<Event> dispatchCommand(const Command& command, Platform& platform);
-
-// The agent: requests trust once, then reads newline-delimited commands from
-// `inputFd` until end of input (or a read error), posting and releasing the
-// event each line produces before reading on. Returns the exit status, 0.
-int runAgent(int inputFd, Platform& platform);
-
 // Told of each line the loop refuses (inputfeed-trace --explain): its number,
 // counted from 1, the line, and the command when it decoded to one.
 class RefusalListener {
@@ -32,6 +21,13 @@ public:
 protected:
     ~RefusalListener() = default;
 };
+
+// The agent: requests trust once, then reads newline-delimited commands from
+// `inputFd` until end of input, posting and releasing the event each line
+// produces before reading on, and waiting on the input and the platform's
+// connection together. Returns the exit status: 0 at end of input, 1 (after one
+// line on standard error) when reading failed.
+int runAgent(int inputFd, Platform& platform, RefusalListener* listener = nullptr);
 
 // The same loop over lines from any source. The platform is flushed each time
 // the loop is about to wait for input and once at the end, so everything posted

@@ -87,6 +87,6 @@ int main(int argc, char** argv) {
     const auto platform = inputfeed::openPlatform();
     std::optional<inputfeed::Explainer> explainer;
     if (explain) explainer.emplace();
-    inputfeed::LineReader reader(/* standard input */ 0);
-    return inputfeed::runAgent(reader, *platform, explainer ? &*explainer : nullptr);
+    return inputfeed::runAgent(/* standard input */ 0, *platform,
+                               explainer ? &*explainer : nullptr);
 }

@@ -207,6 +207,11 @@ public:
 
     void flush() override { connection_->flush(); }
 
+    // Waited on with standard input, so that keymap and output changes are taken
+    // in, and a compositor that goes away is noticed, while no command comes.
+    int connectionFd() const override { return wl_display_get_fd(connection_->display()); }
+    void dispatchIncoming() override { connection_->flush(); }
+
 private:
     bool hasKey(VirtualKey virtualKey) const override {
         return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
