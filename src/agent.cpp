@@ -30,22 +30,27 @@ ssize_t readWhenReady(void* context, char* buffer, std::size_t size) {
 
 }  // namespace
 
-int runAgent(LineReader& reader, Platform& platform) {
+int runAgent(LineReader& reader, Platform& platform, RefusalListener* listener) {
     Decoder decoder;
     platform.requestTrust();
-    for (;;) {
+    for (std::uint64_t number = 1;; ++number) {
         if (!reader.lineReady()) platform.flush();
         const Line line = reader.next();
         if (line.kind == Line::Kind::end) break;
         // A too-long line is refused without ever reaching the decoder.
-        if (line.kind != Line::Kind::text) continue;
-
-        const std::optional<Command> command = decodeCommand(line.text, decoder);
-        if (!command) continue;
-        if (const std::optional<Event> event = dispatchCommand(*command, platform)) {
-            platform.postEvent(*event);
-            platform.releaseEvent(*event);
+        if (line.kind != Line::Kind::text) {
+            if (listener != nullptr) listener->refused(number, line, std::nullopt);
+            continue;
         }
+        const std::optional<Command> command = decodeCommand(line.text, decoder);
+        const std::optional<Event> event =
+            command ? dispatchCommand(*command, platform) : std::nullopt;
+        if (!event) {
+            if (listener != nullptr) listener->refused(number, line, command);
+            continue;
+        }
+        platform.postEvent(*event);
+        platform.releaseEvent(*event);
     }
     platform.flush();
     if (reader.readError() == 0) return 0;
@@ -54,10 +59,10 @@ int runAgent(LineReader& reader, Platform& platform) {
     return 1;
 }
 
-int runAgent(int inputFd, Platform& platform) {
+int runAgent(int inputFd, Platform& platform, RefusalListener* listener) {
     Input input{inputFd, &platform};
     LineReader reader(readWhenReady, &input);
-    return runAgent(reader, platform);
+    return runAgent(reader, platform, listener);
 }
 
 }  // namespace inputfeed

@@ -243,6 +243,7 @@ public:
           scratch_(scratch) {}
 
     bool parseCommand(Command& out);
+    DecodeExplainer::Reason explainRefusal();
 
 private:
     bool atEnd() const { return p_ == end_; }
@@ -712,7 +713,65 @@ bool Parser::parseCommand(Command& out) {
     return atEnd() && haveType_ && mistyped_ == 0;
 }
 
+// What is wrong with a record key's value, in CodingKeys order as the bits of mistyped_.
+constexpr const char* kMistyped[] = {
+    "\"type\" not a string",
+    "\"x\" not a finite number",
+    "\"y\" not a finite number",
+    "\"button\" not an integer in the signed 64-bit range",
+    "\"keyCode\" not an integer in the signed 64-bit range",
+    "\"code\" not a string",
+};
+static_assert([] {
+    for (std::size_t i = 0; i < allCodingKeys.size(); ++i) {
+        const std::string_view name = jsonName(allCodingKeys[i]);
+        const std::string_view text = kMistyped[i];
+        if (text.substr(1, name.size()) != name || text[name.size() + 1] != '"') return false;
+    }
+    return std::size(kMistyped) == allCodingKeys.size();
+}());
+
+// Why parseCommand refuses the line, found with the same scanners: first
+// whether it is one JSON value at all (and where it stops being one), then
+// whether that value is an object, then which member let the object down.
+DecodeExplainer::Reason Parser::explainRefusal() {
+    const Byte* const begin = p_;
+    const auto here = [&] { return static_cast<std::size_t>(p_ - begin) + 1; };
+    skipSpace();
+    if (atEnd()) return {"empty line", 0};
+    const bool object = *p_ == '{';
+    if (!skipValue()) {
+        if (atEnd()) return {"not JSON: the line ends inside the value", 0};
+        if (*p_ >= 0x80) return {"not JSON: invalid UTF-8", here()};
+        if (*p_ == '\\') return {"not JSON: invalid escape", here()};
+        if (*p_ < 0x20) return {"not JSON: control byte", here()};
+        // Plain ASCII fails inside a string only after a high surrogate escape
+        // with no low half, which scanEscape has stepped over.
+        if (p_ - begin >= 6 && p_[-6] == '\\' && p_[-5] == 'u') {
+            p_ -= 6;
+            return {"not JSON: invalid escape", here()};
+        }
+        return {"not JSON: unexpected character", here()};
+    }
+    skipSpace();
+    if (!atEnd()) return {"not JSON: text after the value", here()};
+    if (!object) return {"not an object", 0};
+    p_ = begin;
+    Command ignored;
+    if (parseCommand(ignored)) return {nullptr, 0};
+    if (mistyped_ != 0) return {kMistyped[std::countr_zero(mistyped_)], 0};
+    return {"\"type\" missing", 0};
+}
+
 }  // namespace
+
+DecodeExplainer::DecodeExplainer() : scratch_(std::make_unique<Decoder::Scratch>()) {}
+DecodeExplainer::~DecodeExplainer() = default;
+
+DecodeExplainer::Reason DecodeExplainer::explain(std::string_view line) {
+    if (line.size() > kMaxLineBytes) return {"longer than 1048576 bytes", 0};
+    return Parser(line, *scratch_).explainRefusal();
+}
 
 Decoder::Decoder() : scratch_(std::make_unique<Scratch>()) {}
 Decoder::~Decoder() = default;

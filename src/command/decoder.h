@@ -41,4 +41,24 @@ private:
 // members may nest to any depth.
 std::optional<Command> decodeCommand(std::string_view line, Decoder& decoder);
 
+// Says why decodeCommand refused a line, for people wiring a client to the
+// protocol (inputfeed-trace --explain). It reads the line again with the
+// decoder's own scanners, so the agent's path carries no reasons.
+class DecodeExplainer {
+public:
+    DecodeExplainer();
+    ~DecodeExplainer();
+    DecodeExplainer(const DecodeExplainer&) = delete;
+    DecodeExplainer& operator=(const DecodeExplainer&) = delete;
+
+    struct Reason {
+        const char* text;  // null when decodeCommand accepts the line
+        std::size_t byte;  // where the JSON goes wrong, counted from 1; 0 when it does not
+    };
+    Reason explain(std::string_view line);
+
+private:
+    std::unique_ptr<Decoder::Scratch> scratch_;
+};
+
 }  // namespace inputfeed

@@ -23,6 +23,21 @@ void prepareStandardStreams() {
     }
 }
 
+namespace {
+
+// A successful empty read ends a file. From a pipe it may instead be a sender's
+// zero-length write, and only the pipe can tell: Windows reports its end as
+// ERROR_BROKEN_PIPE. Wine ends a pipe with an empty read, and for a pipe from a
+// POSIX parent cannot peek (ERROR_NOT_SUPPORTED), where no zero-length write
+// can reach us: both are the end.
+bool endOfInput(HANDLE handle) {
+    if (GetFileType(handle) != FILE_TYPE_PIPE) return true;
+    DWORD available = 0;
+    return !PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr);
+}
+
+}  // namespace
+
 ssize_t readInput(int fd, char* buffer, std::size_t size) {
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) {
@@ -32,9 +47,10 @@ ssize_t readInput(int fd, char* buffer, std::size_t size) {
     const auto wanted = static_cast<DWORD>(size < (DWORD{1} << 30) ? size : (DWORD{1} << 30));
     for (;;) {
         DWORD got = 0;
-        // An empty successful read is the end of a file, and under Wine also
-        // of a pipe (Windows itself reports a closed pipe as below).
-        if (ReadFile(handle, buffer, wanted, &got, nullptr)) return static_cast<ssize_t>(got);
+        if (ReadFile(handle, buffer, wanted, &got, nullptr)) {
+            if (got > 0 || endOfInput(handle)) return static_cast<ssize_t>(got);
+            continue;
+        }
         switch (GetLastError()) {
             case ERROR_BROKEN_PIPE:  // every writer closed the pipe: end of input
             case ERROR_HANDLE_EOF: return 0;

@@ -117,17 +117,13 @@ private:
     // Scan code and VK together: a scan code alone (KEYEVENTF_SCANCODE) arrives
     // with VK 0 and types nothing under Wine, a VK alone arrives with scan code
     // 0. For a plain key the VK is what the foreground window's layout makes of
-    // the scan code, so the key at that position acts as it would when typed.
+    // the scan code at the press, so the key at that position acts as it would
+    // when typed.
     void key(VirtualKey virtualKey, bool down) override {
         const WindowsKey& entry = windowsKeys[virtualKey];
         KEYBDINPUT& input = next(INPUT_KEYBOARD).ki;
         input.wScan = entry.scan;
-        input.wVk = entry.fixedVk;
-        if (!entry.extended) {
-            const HKL layout =
-                GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
-            input.wVk = static_cast<WORD>(MapVirtualKeyExW(entry.scan, MAPVK_VSC_TO_VK_EX, layout));
-        }
+        input.wVk = entry.extended ? entry.fixedVk : plainKeyVk(virtualKey, entry.scan, down);
         // A layout that gives the position no VK still gets the scan code.
         input.dwFlags = (entry.extended ? KEYEVENTF_EXTENDEDKEY : 0) |
                         (input.wVk == 0 ? KEYEVENTF_SCANCODE : 0) | (down ? 0 : KEYEVENTF_KEYUP);
@@ -146,8 +142,23 @@ private:
         return input;
     }
 
+    // A held key keeps the VK of its press: layouts are per window, and one
+    // recomputed after a focus change would release a key that was never pressed.
+    WORD plainKeyVk(VirtualKey virtualKey, WORD scan, bool keyDown) {
+        WORD& held = heldVk_[virtualKey];
+        WORD vk = held;
+        if (vk == 0) {
+            const HKL layout =
+                GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
+            vk = static_cast<WORD>(MapVirtualKeyExW(scan, MAPVK_VSC_TO_VK_EX, layout));
+        }
+        held = keyDown ? vk : 0;
+        return vk;
+    }
+
     std::array<INPUT, 2> inputs_{};
     UINT count_ = 0;
+    std::array<WORD, kVirtualKeyLimit> heldVk_{};  // per key: the VK it is held with, or 0
 };
 
 // A service, or any process on a window station other than the interactive

@@ -18,7 +18,9 @@
 # stand for one row per key of keys.table; consecutive such rows are repeated together.
 #
 # Events: move X Y [middle|right], press|release left|middle|right X Y, keydown|keyup NAME,
-# pointer X Y (where the pointer rests at the end, as an observer reports it).
+# pointer X Y (where the pointer rests at the end, as an observer reports it), refused WHY
+# (nothing on standard output; with --explain, "line N: WHY" on standard error, N the
+# number of the row's first line in its stream, and standard error must be exactly those).
 #
 # --output runs every group once per mode, with standard output: pipe (the default),
 # nonblocking (a non-blocking pipe read slowly, so writes meet a full pipe), or one that takes
@@ -38,7 +40,7 @@ import time
 
 TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
 NAMED = {"CR": b"\r", "LF": b"\n", "TAB": b"\t", "NUL": b"\0", "EOF": b""}
-KINDS = {"move", "press", "release", "keydown", "keyup", "pointer"}
+KINDS = {"move", "press", "release", "keydown", "keyup", "pointer", "refused"}
 
 
 def load_keys():
@@ -237,6 +239,7 @@ def main():
     parser.add_argument("--group", default="", help="only groups whose heading contains this")
     parser.add_argument("--output", default="pipe")
     parser.add_argument("--input", default="pipe", choices=["pipe", "nonblocking"])
+    parser.add_argument("--explain", action="store_true", help="expect the refused events on stderr")
     parser.add_argument("--timeout", type=float, default=120)
     parser.add_argument("tables", nargs="*", default=[os.path.join(os.path.dirname(__file__), "agent.cases")])
     split = sys.argv.index("--")
@@ -250,15 +253,26 @@ def main():
     for output, (heading, rows) in ((o, g) for o in args.output.split(",") for g in groups):
         state = {"layout": args.layout}  # what a translator remembers within one stream
         expected, owner = list(prologue), [None] * len(prologue)
+        explained, number = [], 1  # stderr expected with --explain; the row's first line
         for row in rows:
             for event in row[2]:
+                if event[0] == "refused":
+                    explained.append(f"line {number}: {' '.join(event[1:])}")
+                    continue
                 lines = translate(event[0], event[1:], keys, state)
                 expected += lines
                 owner += [row] * len(lines)
+            number += row[1].count(b"\n")
         status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.input == "nonblocking", args.timeout)
         actual = stdout.decode("utf-8", "replace").splitlines()
         problems = [f"exit status {status}"] if status else []
-        problems += ["standard error: " + stderr.decode("utf-8", "replace")[:2000]] if stderr else []
+        errors = stderr.decode("utf-8", "replace")
+        if args.explain and errors.splitlines() != explained:
+            problems.append(
+                f"standard error differs\n  expected: {explained}\n  actual:   {errors.splitlines()}"
+            )
+        elif not args.explain and stderr:
+            problems.append("standard error: " + errors[:2000])
         problems += [] if read_all else ["stopped reading its input before the end"]
         if output in ("pipe", "nonblocking") and actual != expected:
             at = next((i for i, (a, e) in enumerate(zip(actual, expected)) if a != e), min(len(actual), len(expected)))
