@@ -6,10 +6,15 @@
 namespace inputfeed {
 
 std::optional<int> handleProgramOptions(int argc, char** argv, std::string_view program,
-                                        std::string_view usage) {
+                                        std::string_view usage, std::string_view flag,
+                                        bool* flagSet) {
     std::string_view chosen;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
+        if (!flag.empty() && argument == flag) {
+            *flagSet = true;
+            continue;
+        }
         if (argument != "--help" && argument != "--version") {
             std::fprintf(stderr, "%.*s: unknown option \"%s\" (see --help)\n",
                          static_cast<int>(program.size()), program.data(), argv[i]);

@@ -4,7 +4,6 @@
 
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 
 #include "agent.h"
@@ -13,6 +12,7 @@
 #include "line_reader.h"
 #include "platform/platform.h"
 #include "platform/streams.h"
+#include "program_options.h"
 
 namespace inputfeed {
 namespace {
@@ -69,20 +69,9 @@ private:
 int main(int argc, char** argv) {
     inputfeed::prepareStandardStreams();
     bool explain = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0) {
-            std::fputs(inputfeed::kHelp, stdout);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::puts("inputfeed-trace " INPUTFEED_VERSION);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--explain") != 0) {
-            std::fprintf(stderr, "inputfeed-trace: unknown option '%s' (see --help)\n", argv[i]);
-            return 2;
-        }
-        explain = true;
+    if (const auto status = inputfeed::handleProgramOptions(
+            argc, argv, "inputfeed-trace", inputfeed::kHelp, "--explain", &explain)) {
+        return *status;
     }
     const auto platform = inputfeed::openPlatform();
     std::optional<inputfeed::Explainer> explainer;
