@@ -1,5 +1,13 @@
 # shellcheck shell=bash
-# Sourced by the benchmark scripts.
+# Sourced by the benchmark scripts: their first argument, the build folder (default
+# build/release), in `build`, and a private folder in `work`, removed at exit with the Xvfb
+# that xvfb_start may start there.
+# shellcheck source=tools/lib/xvfb.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../tools/lib/xvfb.sh"
+# shellcheck disable=SC2034  # read by the scripts that source this one
+build=${1:-build/release}
+work=$(mktemp -d)
+trap 'xvfb_stop; rm -rf "$work"' EXIT
 
 # built_program BUILD_DIR NAME: prints the path of a program of the build,
 # wherever the build puts it (src/, bench/, tools/observe/ or the top), or fails.
@@ -13,29 +21,6 @@ built_program() {
   done
   echo "$2 is missing in $1: build it first (tools/bench.sh does)" >&2
   return 1
-}
-
-# start_private_xvfb WORKDIR: starts one private Xvfb on a display number it
-# picks itself and exports DISPLAY; stop_private_xvfb stops it.
-start_private_xvfb() {
-  local work=$1
-  command -v Xvfb >/dev/null || { echo "Xvfb is not installed" >&2; return 1; }
-  # Xvfb writes the number of the display it picked once it accepts clients.
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-  private_xvfb=$!
-  local _
-  for _ in $(seq 200); do [ -s "$work/display" ] && break; sleep 0.05; done
-  [ -s "$work/display" ] || { echo "Xvfb did not start:" >&2; cat "$work/xvfb.log" >&2; return 1; }
-  DISPLAY=":$(cat "$work/display")"
-  export DISPLAY
-}
-
-stop_private_xvfb() {
-  if [ -n "${private_xvfb:-}" ]; then
-    kill "$private_xvfb" 2>/dev/null || true
-    wait "$private_xvfb" 2>/dev/null || true
-    private_xvfb=""
-  fi
 }
 
 # write_stream KIND COUNT JSON SCRIPT [MARKER_X MARKER_Y]: a benchmark stream, as

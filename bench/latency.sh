@@ -8,7 +8,6 @@
 #   COUNT=2000 REPEAT=3 bench/latency.sh build/release
 set -euo pipefail
 
-build=${1:-build/release}
 count=${COUNT:-2000}
 repeat=${REPEAT:-3}
 here=$(dirname "$0")
@@ -16,9 +15,7 @@ here=$(dirname "$0")
 . "$here/common.sh"
 agent=$(built_program "$build" inputfeed)
 probe=$(built_program "$build" inputfeed-latency)
-work=$(mktemp -d)
-trap 'stop_private_xvfb; rm -rf "$work"' EXIT
-start_private_xvfb "$work"
+xvfb_start "$work"
 
 echo "X11: display $DISPLAY, $count lines per run"
 for _ in $(seq "$repeat"); do

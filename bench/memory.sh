@@ -9,7 +9,6 @@
 #   COMMANDS=10000000 BIG_MIB=64 bench/memory.sh build/release
 set -euo pipefail
 
-build=${1:-build/release}
 lines=${COMMANDS:-10000000}
 big_mib=${BIG_MIB:-64}
 # shellcheck source=bench/common.sh
@@ -18,9 +17,7 @@ trace=$(built_program "$build" inputfeed-trace)
 agent=$(built_program "$build" inputfeed 2>/dev/null || true)
 [ -x /usr/bin/time ] || { echo "memory: GNU time (/usr/bin/time) is not installed" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'stop_private_xvfb; rm -rf "$work"' EXIT
-if [ -z "$agent" ] || ! start_private_xvfb "$work"; then
+if [ -z "$agent" ] || ! xvfb_start "$work"; then
   agent=""
   echo "memory: no X11 agent or no Xvfb, measuring the dry run only" >&2
 fi

@@ -14,7 +14,6 @@
 #   EVENTS=100000 REPEAT=5 bench/wayland_throughput.sh build/release
 set -euo pipefail
 
-build=${1:-build/release}
 events=${EVENTS:-100000}
 repeat=${REPEAT:-5}
 here=$(dirname "$0")
@@ -30,8 +29,6 @@ if chrt -f 10 true 2>/dev/null; then
   normal=(chrt -o 0)
 fi
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 # RUN KIND WHAT PROGRAM...: one timed run; fails unless every event arrived.
 run() {
   local kind=$1 what=$2 wanted

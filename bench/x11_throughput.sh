@@ -13,7 +13,6 @@
 #   EVENTS=100000 REPEAT=5 BATCH=256 bench/x11_throughput.sh build/release
 set -euo pipefail
 
-build=${1:-build/release}
 events=${EVENTS:-100000}
 repeat=${REPEAT:-5}
 batch=${BATCH:-256}
@@ -23,9 +22,7 @@ agent=$(built_program "$build" inputfeed)
 raw=$(built_program "$build" inputfeed-raw-xtest)
 command -v xdotool >/dev/null || { echo "x11_throughput: xdotool is not installed" >&2; exit 1; }
 
-work=$(mktemp -d)
-trap 'stop_private_xvfb; rm -rf "$work"' EXIT
-start_private_xvfb "$work"
+xvfb_start "$work"
 
 # The stream ends with a move to the marker position, which appears nowhere else.
 marker_x=1277

@@ -25,15 +25,14 @@ jobs=$(nproc 2>/dev/null || echo 2)
 cmake --preset release -B "$build" >/dev/null
 make_targets() { cmake --build "$build" -j "$jobs" --target "$@"; }
 
-# shellcheck source=bench/common.sh
-. bench/common.sh
 step() { printf '\n==> %s\n' "$*"; }
 run() {
   case "$1" in
     decode)
       make_targets inputfeed-decode-bench
       step "decoding, ns per line"
-      "$(built_program "$build" inputfeed-decode-bench)" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true ;;
+      "$build/bench/inputfeed-decode-bench" --benchmark_repetitions=5 \
+        --benchmark_report_aggregates_only=true ;;
     x11)
       make_targets inputfeed inputfeed-raw-xtest
       step "X11 throughput"

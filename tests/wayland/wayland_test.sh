@@ -6,7 +6,7 @@
 # (lost and live-in-session run inside a compositor.)
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh).
 # shellcheck source-path=SCRIPTDIR
-source "$(dirname "$0")/../x11/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
 
 case $1 in
 errors)

@@ -5,7 +5,7 @@
 #   live: a line is acted on while the input stays open;
 #   hidden: without an interactive desktop the agent says so and exits 1.
 # shellcheck source-path=SCRIPTDIR
-source "$(dirname "$0")/../x11/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
 mode=$1
 shift
 case $mode in
