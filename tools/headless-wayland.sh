@@ -11,7 +11,8 @@
 #   --xwayland  also starts sway's Xwayland, lets this user connect to it and
 #               sets DISPLAY for COMMAND
 #   --kwin      KWin's virtual backend, one 1280x720 output; every program
-#               COMMAND names is granted KDE's fake input, through .desktop files
+#               COMMAND names is granted KDE's fake input, through the .desktop file
+#               that is installed with the agent
 #   --weston    weston's headless backend, which offers no way to post input
 # COMMAND gets WAYLAND_DISPLAY and XDG_RUNTIME_DIR (and SWAYSOCK) of the
 # compositor, which runs in a private runtime folder, and its process id in
@@ -79,8 +80,7 @@ kwin)
     for program in "$@"; do
         path=$(command -v "$program" 2>/dev/null) && [ -f "$path" ] || continue
         path=$(readlink -f "$path")
-        printf '%s\n' "[Desktop Entry]" "Type=Application" "Name=${path##*/}" "Exec=$path" \
-            "NoDisplay=true" "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input" \
+        sed "s|@exec@|$path|" "$(dirname "$0")/../src/platform/inputfeed.desktop.in" \
             >"$runtime/data/applications/${path##*/}.desktop"
     done
     (cd / && exec "${base[@]}" XDG_DATA_HOME="$runtime/data" KWIN_COMPOSE=Q \
