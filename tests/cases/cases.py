@@ -37,7 +37,8 @@ import sys
 import tempfile
 import threading
 import time
-from dataclasses import dataclass, field
+from collections import namedtuple
+from dataclasses import dataclass
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
@@ -60,10 +61,7 @@ class Row:
     events: list  # each event as its words: ["press", "left", "10", "20"]
 
 
-@dataclass
-class Group:
-    heading: str
-    rows: list = field(default_factory=list)
+Group = namedtuple("Group", "heading rows")  # rows: a list of Row
 
 
 def load_keys():
@@ -129,7 +127,7 @@ def parse(paths, keys):
                 line = line.rstrip("\n")
                 if line.startswith("## "):
                     flush()
-                    groups.append(Group(line[3:]))
+                    groups.append(Group(line[3:], []))
                 elif line.strip() and not line.startswith("#"):
                     where = f"{path}:{number}"
                     row = (where, *split_row(line, where))
@@ -244,12 +242,8 @@ def windows(kind, args, keys, state):
 
 
 # Per backend: what every run prints first, and how an event is reported.
-TRANSLATORS = {
-    "trace": (['{"event":"trust","prompt":true}'], trace),
-    "x11": ([], x11),
-    "wayland": ([], wayland),
-    "windows": ([], windows),
-}
+TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11),
+               "wayland": ([], wayland), "windows": ([], windows)}
 
 
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
