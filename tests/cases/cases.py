@@ -270,7 +270,8 @@ def run(command, data, output, slow, timeout):
         if fd is not None:
             os.close(fd)
 
-    def feed():  # a program that stops reading early breaks this pipe
+    # A program that stops reading early breaks this pipe (on Windows an EINVAL, not an EPIPE).
+    def feed():
         try:
             with open(feeder, "wb") as pipe:
                 for at in range(0, len(data), 65536):
@@ -278,7 +279,7 @@ def run(command, data, output, slow, timeout):
                     if slow:
                         pipe.flush()
                         time.sleep(0.001)
-        except BrokenPipeError:
+        except OSError:
             broken.append(True)
 
     writer = threading.Thread(target=feed)
