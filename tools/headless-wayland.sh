@@ -11,7 +11,8 @@
 #   --xwayland  also starts sway's Xwayland, lets this user connect to it and
 #               sets DISPLAY for COMMAND
 #   --kwin      KWin's virtual backend, one 1280x720 output; every program
-#               COMMAND names is granted KDE's fake input, through .desktop files
+#               COMMAND names is granted KDE's fake input, through the .desktop file
+#               that is installed with the agent
 #   --weston    weston's headless backend, which offers no way to post input
 # COMMAND gets WAYLAND_DISPLAY and XDG_RUNTIME_DIR (and SWAYSOCK) of the
 # compositor, which runs in a private runtime folder, and its process id in
@@ -60,18 +61,19 @@ fail() {
 
 # The compositor's environment: nothing of ours but the runtime folder.
 base=(env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$runtime" XDG_RUNTIME_DIR="$runtime")
+binary=$compositor
+[ "$compositor" != kwin ] || binary=kwin_wayland
+command -v "$binary" >/dev/null || fail "$binary is not installed"
 case "$compositor" in
 sway)
-    command -v sway >/dev/null || fail "sway is not installed"
     config=$work/sway.config
     printf '%s\n' "output HEADLESS-1 resolution 1280x720 position 0 0" \
         "xwayland $([ "$xwayland" -eq 1 ] && echo enable || echo disable)" >"$config"
     chmod 644 "$config"
-    (cd / && exec "${as_user[@]}" "${base[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman \
-        WLR_LIBINPUT_NO_DEVICES=1 sway -c "$config" </dev/null >"$work/log" 2>&1) &
+    run=("${as_user[@]}" "${base[@]}" WLR_BACKENDS=headless WLR_RENDERER=pixman
+        WLR_LIBINPUT_NO_DEVICES=1 sway -c "$config")
     ;;
 kwin)
-    command -v kwin_wayland >/dev/null || fail "kwin_wayland is not installed"
     # The installed binary carries a file capability that this system may not
     # grant; a copy without it runs, and KWin wants its own name.
     mkdir "$work/bin" && cp "$(command -v kwin_wayland)" "$work/bin/kwin_wayland"
@@ -79,20 +81,18 @@ kwin)
     for program in "$@"; do
         path=$(command -v "$program" 2>/dev/null) && [ -f "$path" ] || continue
         path=$(readlink -f "$path")
-        printf '%s\n' "[Desktop Entry]" "Type=Application" "Name=${path##*/}" "Exec=$path" \
-            "NoDisplay=true" "X-KDE-Wayland-Interfaces=org_kde_kwin_fake_input" \
+        sed "s|@exec@|$path|" "$(dirname "$0")/../src/platform/inputfeed.desktop.in" \
             >"$runtime/data/applications/${path##*/}.desktop"
     done
-    (cd / && exec "${base[@]}" XDG_DATA_HOME="$runtime/data" KWIN_COMPOSE=Q \
-        "$work/bin/kwin_wayland" --virtual --socket wayland-1 --width 1280 --height 720 \
-        </dev/null >"$work/log" 2>&1) &
+    run=("${base[@]}" XDG_DATA_HOME="$runtime/data" KWIN_COMPOSE=Q "$work/bin/kwin_wayland"
+        --virtual --socket wayland-1 --width 1280 --height 720)
     ;;
 weston)
-    command -v weston >/dev/null || fail "weston is not installed"
-    (cd / && exec "${as_user[@]}" "${base[@]}" weston --backend=headless-backend.so \
-        --socket=wayland-1 --idle-time=0 </dev/null >"$work/log" 2>&1) &
+    run=("${as_user[@]}" "${base[@]}" weston --backend=headless-backend.so --socket=wayland-1
+        --idle-time=0)
     ;;
 esac
+(cd / && exec "${run[@]}" </dev/null >"$work/log" 2>&1) &
 pid=$!
 
 for _ in $(seq 200); do

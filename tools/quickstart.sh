@@ -100,16 +100,10 @@ if [ ! -x "$agent" ] || [ ! -x "$observer" ]; then
     exit 1
 fi
 
+# shellcheck source=tools/lib/xvfb.sh
+source tools/lib/xvfb.sh
 work=$(mktemp -d)
-xvfb=""
-cleanup() {
-    if [ -n "$xvfb" ]; then
-        kill "$xvfb" 2>/dev/null || true
-        wait "$xvfb" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+trap 'xvfb_stop; rm -rf "$work"' EXIT
 
 if [ "$wayland" -eq 1 ]; then
     step "running inputfeed < $stream in a private headless Wayland compositor"
@@ -119,16 +113,7 @@ if [ "$wayland" -eq 1 ]; then
     tools/headless-wayland.sh "$observer" --home 1 1 "$agent" <"$stream" >"$work/seen" || status=$?
 elif [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     step "starting a private virtual display"
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
-        3>"$work/display" </dev/null >"$work/xvfb.log" 2>&1 &
-    xvfb=$!
-    for _ in $(seq 100); do
-        [ -s "$work/display" ] && break
-        sleep 0.05
-    done
-    [ -s "$work/display" ] || { cat "$work/xvfb.log" >&2; echo "quickstart: Xvfb did not start" >&2; exit 1; }
-    DISPLAY=":$(tr -d '\n' <"$work/display")"
-    export DISPLAY
+    xvfb_start "$work"
     echo "Xvfb on $DISPLAY (1280x1024, US keyboard layout); it goes away when this script ends."
 else
     session="your display ${DISPLAY:-}"

@@ -2,9 +2,10 @@
 # Builds and runs every test: installs missing Debian packages, then the g++
 # debug build with warnings as errors (unit, end-to-end: dry run, stand-in, X11
 # on private Xvfb servers, Wayland on private headless compositors; the
-# differential decoder test), the Windows programs cross-built with mingw-w64 and
-# tested under Wine, the dry run's streams under valgrind, and the same suite
-# built with clang under AddressSanitizer and UndefinedBehaviorSanitizer.
+# differential decoder test), the release build with GoogleTest hidden, the
+# Windows programs cross-built with mingw-w64 and tested under Wine, the dry
+# run's streams under valgrind, and the same suite built with clang under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   tools/test.sh [--quick] [--json-test-suite DIR]
 #
@@ -37,6 +38,10 @@ step "tests"
 ctest --preset dev -j "$jobs"
 
 [ "$quick" -eq 1 ] && exit 0
+
+step "release build without GoogleTest (what a user builds needs no test library)"
+cmake --preset release --fresh --no-warn-unused-cli -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON >/dev/null
+cmake --build --preset release -j "$jobs"
 
 step "Windows build (mingw-w64, warnings as errors)"
 cmake --preset windows >/dev/null

@@ -9,6 +9,8 @@
 #   tools/wine-env.sh stop STATE            stop both
 set -euo pipefail
 
+# shellcheck source=tools/lib/xvfb.sh
+source "$(dirname "$0")/lib/xvfb.sh"
 fail() { echo "wine-env: $*" >&2; exit 1; }
 [ $# -ge 2 ] || fail "usage: tools/wine-env.sh start|run|stop STATE [PROGRAM...]"
 command=$1
@@ -42,17 +44,9 @@ case $command in
 start)
     stop  # whatever a run that was killed half-way left behind
     mkdir -p "$WINEPREFIX"
-    # Every long-lived process gets its output in the log and no inherited
-    # pipe, or whoever started this script (CTest) would wait for it to end.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset \
-        3>"$state/display.new" </dev/null >>"$state/log" 2>&1 &
-    echo $! >"$state/xvfb.pid"
-    for _ in $(seq 200); do [ -s "$state/display.new" ] && break; sleep 0.05; done
-    [ -s "$state/display.new" ] || fail "Xvfb did not start (see $state/log)"
-    echo ":$(tr -d '\n' <"$state/display.new")" >"$state/display"
-    rm "$state/display.new"
-    export DISPLAY
-    DISPLAY=$(cat "$state/display")
+    xvfb_start "$state" || fail "no X server"
+    echo "$xvfb_pid" >"$state/xvfb.pid"
+    echo "$DISPLAY" >"$state/display"
     # The server first, so that wineboot and every later program share it. Plain
     # wineboot, which sets up a new prefix by itself: with --init a second service
     # manager started beside Wine's own, RPC never came up, and the first window

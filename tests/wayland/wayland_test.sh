@@ -8,7 +8,7 @@
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh),
 # CHECK (inputfeed-check).
 # shellcheck source-path=SCRIPTDIR
-source "$(dirname "$0")/../x11/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
 
 case $1 in
 errors)

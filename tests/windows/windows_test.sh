@@ -6,7 +6,7 @@
 #   hidden: without an interactive desktop the agent says so and exits 1;
 #   check, check-hidden: inputfeed-check finds the input desktop, or, hidden, none.
 # shellcheck source-path=SCRIPTDIR
-source "$(dirname "$0")/../x11/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
 mode=$1
 shift
 case $mode in

@@ -12,19 +12,14 @@
 #   check           inputfeed-check's report and exit status, and its options
 # Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP, CHECK.
 # shellcheck source-path=SCRIPTDIR
-source "$(dirname "$0")/harness.sh"
+source "$(dirname "$0")/../support/harness.sh"
+# shellcheck source=tools/lib/xvfb.sh
+source "$(dirname "$0")/../../tools/lib/xvfb.sh"
 
-# server ARG...: a private Xvfb with a 1280x1024 screen 0, on a display number it picks
-# itself, which DISPLAY names from here on.
+# server ARG...: one more private Xvfb (tools/lib/xvfb.sh), which DISPLAY names from here on.
 server() {
-    "$XVFB" -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset "$@" \
-        3>"$dir/number" </dev/null >>"$dir/log" 2>&1 &
-    servers+=($!)
-    for _ in $(seq 100); do [ -s "$dir/number" ] && break || sleep 0.05; done
-    [ -s "$dir/number" ] || fail "Xvfb did not start: $(cat "$dir/log")"
-    DISPLAY=:$(cat "$dir/number")
-    export DISPLAY
-    rm "$dir/number"
+    xvfb_start "$dir" "$@" || fail "no X server"
+    servers+=("$xvfb_pid")
 }
 
 case $1 in
