@@ -223,6 +223,7 @@ private:
             // KWin takes global coordinates; wl_fixed is the same 1/256 unit.
             org_kde_kwin_fake_input_pointer_motion_absolute(fake, static_cast<wl_fixed_t>(sx),
                                                             static_cast<wl_fixed_t>(sy));
+            motionUnconfirmed_ = true;
             return;
         }
         // The extent is the box in 1/256 units, so a position keeps its fraction.
@@ -238,6 +239,11 @@ private:
         if (connection_->layout().empty()) return;
         const std::uint32_t code = kButtonCodes[static_cast<std::size_t>(which)];
         if (!pointer_) {
+            // KWin moves the pointer focus to the window under a motion only after it has
+            // returned to its event loop: a button read together with the motion reached no
+            // window, so the motion is confirmed first.
+            if (motionUnconfirmed_) connection_->roundtrip();
+            motionUnconfirmed_ = false;
             org_kde_kwin_fake_input_button(connection_->fakeInput(), code, down ? 1 : 0);
             return;
         }
@@ -332,6 +338,7 @@ private:
     Keymap keymap_;
     bool seatKeymapRead_ = false;
     bool following_ = false;
+    bool motionUnconfirmed_ = false;  // KDE: a motion sent, not yet known processed
 };
 
 }  // namespace
