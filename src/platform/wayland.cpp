@@ -239,9 +239,9 @@ private:
         if (connection_->layout().empty()) return;
         const std::uint32_t code = kButtonCodes[static_cast<std::size_t>(which)];
         if (!pointer_) {
-            // KWin moves the pointer focus to the window under a motion only after it has
-            // returned to its event loop: a button read together with the motion reached no
-            // window, so the motion is confirmed first.
+            // On KWin 5.27 a button read in one burst with its motion was seen to reach no
+            // window: a round trip has KWin process the motion, and turn its event loop,
+            // before it reads the button.
             if (motionUnconfirmed_) connection_->roundtrip();
             motionUnconfirmed_ = false;
             org_kde_kwin_fake_input_button(connection_->fakeInput(), code, down ? 1 : 0);
