@@ -51,13 +51,13 @@ std::uint32_t milliseconds() {
     return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
 }
 
-// A global coordinate in 1/256 units, clamped into [origin, origin + size)
-// first. It is rounded as a global coordinate (halves away from zero), so the
-// result does not depend on where the layout's box begins.
-std::int64_t toSubpixels(double value, std::int64_t origin, std::int64_t size) {
-    const double low = static_cast<double>(origin);
-    const double high = static_cast<double>(origin + size) - 1.0 / 256;
-    return static_cast<std::int64_t>(std::round(std::clamp(value, low, high) * 256));
+// A global coordinate rounded to a whole logical pixel (halves away from
+// zero), as on X11 and Windows, and clamped to the pixels of [origin, origin +
+// size): clients truncate or round fractions each their own way, and a
+// position just short of the edge would land outside the last pixel.
+std::int64_t toPixel(double value, std::int64_t origin, std::int64_t size) {
+    return static_cast<std::int64_t>(std::clamp(std::round(value), static_cast<double>(origin),
+                                                static_cast<double>(origin + size - 1)));
 }
 
 // The keymap the agent's keyboard uses, and the modifier state its keys give:
@@ -217,21 +217,20 @@ private:
         connection_->eventStarting();
         const Box& box = connection_->layout();
         if (box.empty()) return;
-        const std::int64_t sx = toSubpixels(x, box.x, box.width);
-        const std::int64_t sy = toSubpixels(y, box.y, box.height);
+        const std::int64_t px = toPixel(x, box.x, box.width);
+        const std::int64_t py = toPixel(y, box.y, box.height);
         if (auto* fake = connection_->fakeInput(); fake && !pointer_) {
-            // KWin takes global coordinates; wl_fixed is the same 1/256 unit.
-            org_kde_kwin_fake_input_pointer_motion_absolute(fake, static_cast<wl_fixed_t>(sx),
-                                                            static_cast<wl_fixed_t>(sy));
+            // KWin takes global coordinates.
+            org_kde_kwin_fake_input_pointer_motion_absolute(
+                fake, wl_fixed_from_int(static_cast<int>(px)),
+                wl_fixed_from_int(static_cast<int>(py)));
             motionUnconfirmed_ = true;
             return;
         }
-        // The extent is the box in 1/256 units, so a position keeps its fraction.
-        zwlr_virtual_pointer_v1_motion_absolute(pointer_, milliseconds(),
-                                                static_cast<std::uint32_t>(sx - box.x * 256),
-                                                static_cast<std::uint32_t>(sy - box.y * 256),
-                                                static_cast<std::uint32_t>(box.width * 256),
-                                                static_cast<std::uint32_t>(box.height * 256));
+        zwlr_virtual_pointer_v1_motion_absolute(
+            pointer_, milliseconds(), static_cast<std::uint32_t>(px - box.x),
+            static_cast<std::uint32_t>(py - box.y), static_cast<std::uint32_t>(box.width),
+            static_cast<std::uint32_t>(box.height));
         zwlr_virtual_pointer_v1_frame(pointer_);
     }
 
