@@ -67,6 +67,7 @@ class Keymap {
 public:
     Keymap() : context_(xkb_context_new(XKB_CONTEXT_NO_FLAGS)) {}
     ~Keymap() {
+        for (const Seen& seen : seen_) xkb_keymap_unref(seen.keymap);
         xkb_state_unref(state_);
         xkb_keymap_unref(keymap_);
         xkb_context_unref(context_);
@@ -74,15 +75,34 @@ public:
     Keymap(const Keymap&) = delete;
     Keymap& operator=(const Keymap&) = delete;
 
-    const std::string& text() const { return text_; }
+    // The keymap in use, as xkbcommon writes it.
+    const std::string& text() const { return normal_; }
 
-    // Adopts a keymap in its text form; false if it does not compile.
-    bool adopt(std::string_view text) {
-        const std::string copy(text);
-        xkb_keymap* keymap = xkb_keymap_new_from_string(
-            context_, copy.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        if (!keymap) return false;
-        install(keymap, copy);
+    // Takes the seat's keymap `text` in place of the one in use; false when it
+    // is the same keymap, or unusable: it does not compile, or lacks keys of
+    // the key table (the minimal keymaps typing tools and on-screen keyboards
+    // upload). A keyboard switch sends the same few keymaps over and over, so
+    // the last ones seen are kept, each compiled once.
+    bool follow(std::string_view text) {
+        Seen* seen = std::find_if(seen_.begin(), seen_.end(), [text](const Seen& s) {
+            return !s.text.empty() && s.text == text;
+        });
+        if (seen == seen_.end()) {
+            seen = &seen_[next_++ % seen_.size()];
+            xkb_keymap_unref(seen->keymap);
+            seen->text = text;
+            seen->keymap =
+                xkb_keymap_new_from_buffer(context_, text.data(), text.size(),
+                                           XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
+            seen->normal.clear();
+            if (seen->keymap && complete(seen->keymap)) {
+                char* normal = xkb_keymap_get_as_string(seen->keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+                seen->normal = normal ? normal : "";
+                std::free(normal);
+            }
+        }
+        if (seen->normal.empty() || seen->normal == normal_) return false;
+        install(seen->keymap, seen->normal);
         return true;
     }
 
@@ -95,23 +115,8 @@ public:
         char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
         install(keymap, text ? text : "");
         std::free(text);
-        return true;
-    }
-
-    // True when `text` is the keymap in use, perhaps as the compositor
-    // re-wrote it: comparing the text first spares compiling it again.
-    bool isCurrent(std::string_view text) {
-        if (text == text_ || (!echo_.empty() && text == echo_)) return true;
-        const std::string copy(text);
-        xkb_keymap* keymap = xkb_keymap_new_from_string(
-            context_, copy.c_str(), XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        if (!keymap) return true;  // nothing we could use
-        char* normal = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        const bool same = normal && normal == normal_;
-        std::free(normal);
         xkb_keymap_unref(keymap);
-        if (same) echo_ = copy;
-        return same;
+        return true;
     }
 
     // Records a key and returns true when the modifiers or group changed.
@@ -131,16 +136,26 @@ public:
     }
 
 private:
-    void install(xkb_keymap* keymap, std::string text) {
+    struct Seen {
+        std::string text;              // as the compositor sent it
+        xkb_keymap* keymap = nullptr;  // null: did not compile
+        std::string normal;            // as xkbcommon writes it; empty: unusable
+    };
+
+    static bool complete(xkb_keymap* keymap) {
+        return std::all_of(macKeyCodes.begin(), macKeyCodes.end(), [keymap](const KeyName& key) {
+            const xkb_keysym_t* syms = nullptr;
+            return xkb_keymap_key_get_syms_by_level(keymap, key.evdevCode + kXkbOffset, 0, 0,
+                                                    &syms) > 0;
+        });
+    }
+
+    void install(xkb_keymap* keymap, const std::string& normal) {
         xkb_state_unref(state_);
         xkb_keymap_unref(keymap_);
-        keymap_ = keymap;
+        keymap_ = xkb_keymap_ref(keymap);
         state_ = xkb_state_new(keymap);
-        text_ = std::move(text);
-        echo_.clear();
-        char* normal = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-        normal_ = normal ? normal : "";
-        std::free(normal);
+        normal_ = normal;
         // Keys still held keep their modifiers under the new keymap.
         for (std::size_t code = 0; code < held_.size(); ++code) {
             if (held_[code]) {
@@ -153,9 +168,9 @@ private:
     xkb_context* context_;
     xkb_keymap* keymap_ = nullptr;
     xkb_state* state_ = nullptr;
-    std::string text_;    // as uploaded
-    std::string normal_;  // as xkbcommon writes it
-    std::string echo_;    // as the compositor sent it back, once seen
+    std::string normal_;
+    std::array<Seen, 4> seen_;
+    unsigned next_ = 0;
     std::bitset<128> held_;
 };
 
@@ -315,9 +330,8 @@ private:
         const auto* chars = static_cast<const char*>(mapped);
         const std::string_view text(chars, strnlen(chars, size));
         if (!self->keyboard_) {
-            self->seatKeymapRead_ = self->keymap_.adopt(text) || self->seatKeymapRead_;
-        } else if (self->following_ && !self->keymap_.isCurrent(text) &&
-                   self->keymap_.adopt(text)) {
+            self->seatKeymapRead_ = self->keymap_.follow(text) || self->seatKeymapRead_;
+        } else if (self->following_ && self->keymap_.follow(text)) {
             self->upload();
         }
         munmap(mapped, size);

@@ -52,6 +52,11 @@ live-in-session)
     send '{"type":"pointerMove","x":640,"y":360}' "motion 640 360"
     send '{"type":"keyDown","code":"KeyZ"}' "key press 44 z"
     send '{"type":"keyUp","code":"KeyZ"}' "key release 44 z"
+    # A typing tool's keyboard, whose keymap holds two keys, types once: the agent keeps a
+    # keymap that holds every key it knows.
+    "$OBSERVE" --layout "$(dirname "$0")/two-keys.xkb" --stand-ins true
+    send '{"type":"keyDown","code":"KeyZ"}' "modifiers Mod2" "modifiers none" "key press 44 z"
+    send '{"type":"keyUp","code":"KeyZ"}' "key release 44 z"
     # A German keyboard plugged in and tapped (Mod2) becomes the seat's current one; the
     # agent's next key comes in the seat's new keymap.
     "$OBSERVE" --layout de --stand-ins true

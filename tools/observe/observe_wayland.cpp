@@ -24,7 +24,8 @@
 // (input sent earlier would be lost). On a seat without a pointer or keyboard
 // (a headless compositor's), it holds stand-ins for them; --layout L makes the
 // stand-in keyboard one with the XKB layout L (default us) and the seat's
-// current keyboard, as if the user had just typed on it. --home first moves
+// current keyboard, as if the user had just typed on it (L with a slash: the
+// keymap in that file). --home first moves
 // the pointer to (X, Y), unreported, so that the report does not depend on
 // where an earlier run left it. --count prints only the number of events of
 // each kind at the end, --quiet nothing (the windows and stand-ins are still

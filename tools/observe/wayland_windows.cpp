@@ -428,7 +428,16 @@ bool Windows::standIn(const char* layout) {
     }
     if (!keyboardManager_) die("the compositor offers no virtual keyboard for --layout");
     const xkb_rule_names names{"evdev", "pc105", layout ? layout : "us", "", ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    xkb_keymap* keymap = nullptr;
+    if (layout && std::strchr(layout, '/')) {  // a keymap file
+        if (FILE* file = std::fopen(layout, "r")) {
+            keymap = xkb_keymap_new_from_file(xkb_, file, XKB_KEYMAP_FORMAT_TEXT_V1,
+                                              XKB_KEYMAP_COMPILE_NO_FLAGS);
+            std::fclose(file);
+        }
+    } else {
+        keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+    }
     if (!keymap) die("cannot compile the keymap of that layout");
     char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
     const xkb_mod_index_t numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);

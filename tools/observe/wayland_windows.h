@@ -41,7 +41,7 @@ public:
 class Windows {
 public:
     struct Options {
-        const char* layout = nullptr;  // XKB layout of the stand-in keyboard
+        const char* layout = nullptr;  // XKB layout of the stand-in keyboard, or a keymap file
         const double* home = nullptr;  // (x, y) to move the pointer to first, unreported
         bool windows = true;           // false: only the stand-ins
     };
