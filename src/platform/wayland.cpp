@@ -184,7 +184,7 @@ public:
         // agent leaves, and whatever arrives meanwhile still finds us whole.
         connection_->roundtrip();
         connection_->onSeatChange(nullptr, nullptr);
-        if (seatKeyboard_) wl_keyboard_destroy(seatKeyboard_);
+        if (seatKeyboard_) release(seatKeyboard_);
         if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
         if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
     }
@@ -302,6 +302,14 @@ private:
         ::close(fd);  // the request carries a duplicate
     }
 
+    static void release(wl_keyboard* keyboard) {
+        if (wl_keyboard_get_version(keyboard) >= WL_KEYBOARD_RELEASE_SINCE_VERSION) {
+            wl_keyboard_release(keyboard);
+        } else {
+            wl_keyboard_destroy(keyboard);
+        }
+    }
+
     static void seatChanged(void* data, std::uint32_t capabilities) {
         auto* self = static_cast<WaylandPlatform*>(data);
         const bool keyboard = (capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
@@ -311,7 +319,7 @@ private:
             self->seatKeyboard_ = wl_seat_get_keyboard(self->connection_->seat());
             wl_keyboard_add_listener(self->seatKeyboard_, &listener, self);
         } else if (!keyboard && self->seatKeyboard_) {
-            wl_keyboard_destroy(self->seatKeyboard_);
+            release(self->seatKeyboard_);
             self->seatKeyboard_ = nullptr;
         }
     }

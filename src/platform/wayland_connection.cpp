@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,13 +38,28 @@ T* bind(wl_registry* registry, std::uint32_t name, const wl_interface& interface
     return static_cast<T*>(wl_registry_bind(registry, name, &interface, std::min(offered, wanted)));
 }
 
+// libwayland's last message, kept for our one line instead of printed.
+char lastMessage[200];
+
+void keepMessage(const char* format, va_list arguments) {
+    std::vsnprintf(lastMessage, sizeof lastMessage, format, arguments);
+    lastMessage[std::strcspn(lastMessage, "\n")] = '\0';
+}
+
 }  // namespace
 
 std::unique_ptr<Connection> Connection::open() {
+    wl_log_set_handler_client(keepMessage);
     const char* name = std::getenv("WAYLAND_DISPLAY");
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     wl_display* display = wl_display_connect(nullptr);
     if (!display) {
-        std::fprintf(stderr, "inputfeed: cannot connect to the Wayland compositor \"%s\"\n", name);
+        const bool relative = !name || name[0] != '/';
+        const char* cause = relative && (!runtime || !*runtime) ? "XDG_RUNTIME_DIR is not set"
+                            : *lastMessage                      ? lastMessage
+                                                                : std::strerror(errno);
+        std::fprintf(stderr, "inputfeed: cannot connect to the Wayland compositor \"%s\" (%s)\n",
+                     name, cause);
         return nullptr;
     }
     std::unique_ptr<Connection> connection(new Connection(display, name));
@@ -97,6 +113,10 @@ void Connection::lost() const {
                      "inputfeed: lost the connection to the Wayland compositor on \"%s\" "
                      "(protocol error on %s)\n",
                      name_, interface->name);
+    } else if (*lastMessage) {
+        std::fprintf(stderr,
+                     "inputfeed: lost the connection to the Wayland compositor on \"%s\" (%s)\n",
+                     name_, lastMessage);
     } else {
         std::fprintf(stderr, "inputfeed: lost the connection to the Wayland compositor on \"%s\"\n",
                      name_);
