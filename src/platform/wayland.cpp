@@ -1,11 +1,8 @@
 // The agent in a Wayland session. A Wayland client cannot post input by
-// itself; the compositor must offer a way in. wlroots-based compositors offer a
-// virtual pointer and a virtual keyboard (devices of the seat, like hardware
-// ones), KDE's KWin its fake input interface. Whichever the compositor
-// advertises is used, in that order.
-#include <sys/mman.h>
+// itself; the compositor must offer a way in: wlroots-based compositors a
+// virtual pointer and a virtual keyboard, KDE's KWin its fake input interface.
+// Whichever the compositor advertises is used, in that order.
 #include <time.h>
-#include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -21,7 +18,7 @@
 #include "fake-input-client-protocol.h"
 #include "platform/device_platform.h"
 #include "platform/linux_backends.h"
-#include "platform/wayland_connection.h"
+#include "platform/wayland_client.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 
@@ -30,7 +27,7 @@ namespace inputfeed {
 namespace {
 
 using wayland::Box;
-using wayland::Connection;
+using wayland::Client;
 
 // evdev codes of the pointer buttons by Button (linux/input-event-codes.h).
 constexpr std::array<std::uint32_t, 3> kButtonCodes{0x110, 0x112, 0x111};
@@ -49,15 +46,6 @@ std::uint32_t milliseconds() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
-}
-
-// A global coordinate rounded to a whole logical pixel (halves away from
-// zero), as on X11 and Windows, and clamped to the pixels of [origin, origin +
-// size): clients truncate or round fractions each their own way, and a
-// position just short of the edge would land outside the last pixel.
-std::int64_t toPixel(double value, std::int64_t origin, std::int64_t size) {
-    return static_cast<std::int64_t>(std::clamp(std::round(value), static_cast<double>(origin),
-                                                static_cast<double>(origin + size - 1)));
 }
 
 // The keymap the agent's keyboard uses, and the modifier state its keys give:
@@ -174,74 +162,87 @@ private:
     std::bitset<128> held_;
 };
 
-class WaylandPlatform final : public DevicePlatform {
+// What both kinds of compositor share: one connection, positions in whole
+// pixels of the outputs' box, flow control and the event loop.
+class WaylandPlatform : public DevicePlatform {
 public:
-    explicit WaylandPlatform(std::unique_ptr<Connection> connection)
-        : connection_(std::move(connection)) {}
-
-    ~WaylandPlatform() override {
-        // Like closing an X display: everything sent is processed before the
-        // agent leaves, and whatever arrives meanwhile still finds us whole.
-        connection_->roundtrip();
-        connection_->onSeatChange(nullptr, nullptr);
-        if (seatKeyboard_) release(seatKeyboard_);
-        if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
-        if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
-    }
-
+    explicit WaylandPlatform(std::unique_ptr<Client> client) : client_(std::move(client)) {}
+    // Like closing an X display: everything sent is processed before the agent leaves.
+    ~WaylandPlatform() override { client_->roundtrip(); }
     WaylandPlatform(const WaylandPlatform&) = delete;
     WaylandPlatform& operator=(const WaylandPlatform&) = delete;
 
-    // The wlroots devices. The seat's keymap is read before the keyboard is
-    // created: once created, the new keyboard becomes the seat's current one,
-    // with the compositor's default keymap, and that is what would be read.
-    bool startWlroots() {
-        connection_->onSeatChange(seatChanged, this);
-        seatChanged(this, connection_->seatCapabilities());
-        connection_->roundtrip();
+    void flush() override { client_->flush(); }
+    int connectionFd() const override { return client_->fd(); }
+    void dispatchIncoming() override { client_->dispatch(); }
+
+protected:
+    bool hasKey(VirtualKey virtualKey) const override {
+        return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
+    }
+    void eventDone() override { client_->eventSent(); }
+
+    // The whole pixel for (x, y), rounded (halves away from zero) as on X11
+    // and Windows and confined to the box around the outputs: clients truncate
+    // or round a fraction each their own way, and a position just short of the
+    // edge would land outside the last pixel. False while there is no output.
+    bool place(double x, double y, std::int64_t& px, std::int64_t& py) {
+        client_->eventStarting();
+        const Box& box = client_->layout();
+        const auto pixel = [](double value, std::int64_t origin, std::int64_t size) {
+            return static_cast<std::int64_t>(std::clamp(std::round(value),
+                                                        static_cast<double>(origin),
+                                                        static_cast<double>(origin + size - 1)));
+        };
+        px = pixel(x, box.x, box.width);
+        py = pixel(y, box.y, box.height);
+        return !box.empty();
+    }
+
+    std::unique_ptr<Client> client_;
+};
+
+// wlroots: a virtual pointer and a virtual keyboard, devices of the seat like
+// hardware ones, whose keys type what the seat's keymap makes of them.
+class WlrootsPlatform final : public WaylandPlatform {
+public:
+    using WaylandPlatform::WaylandPlatform;
+
+    ~WlrootsPlatform() override {
+        client_->setHooks({});
+        if (seatKeyboard_) release(seatKeyboard_);
+        zwp_virtual_keyboard_v1_destroy(keyboard_);
+        zwlr_virtual_pointer_v1_destroy(pointer_);
+    }
+
+    // The seat's keymap is read before the keyboard is created: once created,
+    // the new keyboard becomes the seat's current one, with the compositor's
+    // default keymap, and that is what would be read.
+    bool start() {
+        client_->setHooks({.data = this, .seat = seatChanged});
+        seatChanged(this, client_->seatCapabilities());
+        client_->roundtrip();
         if (!seatKeymapRead_ && !keymap_.adoptDefault()) {
             std::fputs("inputfeed: cannot compile a US keymap (is xkb-data installed?)\n", stderr);
             return false;
         }
         keyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
-            connection_->keyboardManager(), connection_->seat());
-        upload();
-        pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(
-            connection_->pointerManager(), connection_->seat());
+            client_->keyboardManager(), client_->seat());
+        wayland::uploadKeymap(keyboard_, keymap_.text());
+        pointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(client_->pointerManager(),
+                                                                          client_->seat());
         // The keymaps sent meanwhile are the compositor's initial one for the
         // new keyboard and then ours; only later ones are the seat's changes.
-        connection_->roundtrip();
+        client_->roundtrip();
         following_ = true;
         return true;
     }
 
-    void startKde() {
-        org_kde_kwin_fake_input_authenticate(connection_->fakeInput(), "inputfeed",
-                                             "posts the input its controlling program sends");
-    }
-
-    void flush() override { connection_->flush(); }
-
 private:
-    bool hasKey(VirtualKey virtualKey) const override {
-        return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
-    }
-
-    // With no output there is nowhere to move, and so no place for a press.
     void moveTo(double x, double y) override {
-        connection_->eventStarting();
-        const Box& box = connection_->layout();
-        if (box.empty()) return;
-        const std::int64_t px = toPixel(x, box.x, box.width);
-        const std::int64_t py = toPixel(y, box.y, box.height);
-        if (auto* fake = connection_->fakeInput(); fake && !pointer_) {
-            // KWin takes global coordinates.
-            org_kde_kwin_fake_input_pointer_motion_absolute(
-                fake, wl_fixed_from_int(static_cast<int>(px)),
-                wl_fixed_from_int(static_cast<int>(py)));
-            motionUnconfirmed_ = true;
-            return;
-        }
+        std::int64_t px = 0, py = 0;
+        if (!place(x, y, px, py)) return;
+        const Box& box = client_->layout();
         zwlr_virtual_pointer_v1_motion_absolute(
             pointer_, milliseconds(), static_cast<std::uint32_t>(px - box.x),
             static_cast<std::uint32_t>(py - box.y), static_cast<std::uint32_t>(box.width),
@@ -250,56 +251,20 @@ private:
     }
 
     void button(Button which, bool down) override {
-        if (connection_->layout().empty()) return;
-        const std::uint32_t code = kButtonCodes[static_cast<std::size_t>(which)];
-        if (!pointer_) {
-            // On KWin 5.27 a button read in one burst with its motion was seen to reach no
-            // window: a round trip has KWin process the motion, and turn its event loop,
-            // before it reads the button.
-            if (motionUnconfirmed_) connection_->roundtrip();
-            motionUnconfirmed_ = false;
-            org_kde_kwin_fake_input_button(connection_->fakeInput(), code, down ? 1 : 0);
-            return;
-        }
+        if (client_->layout().empty()) return;
         zwlr_virtual_pointer_v1_button(
-            pointer_, milliseconds(), code,
+            pointer_, milliseconds(), kButtonCodes[static_cast<std::size_t>(which)],
             down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
         zwlr_virtual_pointer_v1_frame(pointer_);
     }
 
-    // KWin applies its own layout and modifiers to fake keys.
     void key(VirtualKey virtualKey, bool down) override {
-        connection_->eventStarting();
+        client_->eventStarting();
         const std::uint32_t code = evdevCodes[virtualKey];
-        if (!keyboard_) {
-            org_kde_kwin_fake_input_keyboard_key(connection_->fakeInput(), code, down ? 1 : 0);
-            return;
-        }
         zwp_virtual_keyboard_v1_key(
             keyboard_, milliseconds(), code,
             down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
         if (keymap_.press(code, down)) keymap_.sendModifiers(keyboard_);
-    }
-
-    void eventDone() override { connection_->eventSent(); }
-
-    void upload() {
-        const std::string& text = keymap_.text();
-        const int fd = memfd_create("inputfeed-keymap", MFD_CLOEXEC);
-        if (fd < 0) return;
-        // The size counts the terminating NUL, as compositors send keymaps.
-        const std::size_t size = text.size() + 1;
-        std::size_t done = 0;
-        while (done < size) {
-            const ssize_t n = ::write(fd, text.c_str() + done, size - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-        if (done == size) {
-            zwp_virtual_keyboard_v1_keymap(keyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                           static_cast<std::uint32_t>(size));
-        }
-        ::close(fd);  // the request carries a duplicate
     }
 
     static void release(wl_keyboard* keyboard) {
@@ -311,12 +276,19 @@ private:
     }
 
     static void seatChanged(void* data, std::uint32_t capabilities) {
-        auto* self = static_cast<WaylandPlatform*>(data);
+        auto* self = static_cast<WlrootsPlatform*>(data);
         const bool keyboard = (capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
         if (keyboard && !self->seatKeyboard_) {
-            static const wl_keyboard_listener listener{keymapChanged, enter,     leave,
-                                                       key,           modifiers, repeatInfo};
-            self->seatKeyboard_ = wl_seat_get_keyboard(self->connection_->seat());
+            static const wl_keyboard_listener listener{
+                keymapChanged,
+                [](void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {},
+                [](void*, wl_keyboard*, std::uint32_t, wl_surface*) {},
+                [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
+                   std::uint32_t) {},
+                [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
+                   std::uint32_t) {},
+                [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
+            self->seatKeyboard_ = wl_seat_get_keyboard(self->client_->seat());
             wl_keyboard_add_listener(self->seatKeyboard_, &listener, self);
         } else if (!keyboard && self->seatKeyboard_) {
             release(self->seatKeyboard_);
@@ -328,52 +300,75 @@ private:
     // keys type what the user's keyboard types.
     static void keymapChanged(void* data, wl_keyboard*, std::uint32_t format, int fd,
                               std::uint32_t size) {
-        auto* self = static_cast<WaylandPlatform*>(data);
-        void* mapped = MAP_FAILED;
-        if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-            mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        }
-        ::close(fd);
-        if (mapped == MAP_FAILED) return;
-        const auto* chars = static_cast<const char*>(mapped);
-        const std::string_view text(chars, strnlen(chars, size));
+        auto* self = static_cast<WlrootsPlatform*>(data);
+        const wayland::ReceivedKeymap received(format, fd, size);
+        if (received.text().empty()) return;
         if (!self->keyboard_) {
-            self->seatKeymapRead_ = self->keymap_.follow(text) || self->seatKeymapRead_;
-        } else if (self->following_ && self->keymap_.follow(text)) {
-            self->upload();
+            self->seatKeymapRead_ = self->keymap_.follow(received.text()) || self->seatKeymapRead_;
+        } else if (self->following_ && self->keymap_.follow(received.text())) {
+            wayland::uploadKeymap(self->keyboard_, self->keymap_.text());
         }
-        munmap(mapped, size);
     }
-    static void enter(void*, wl_keyboard*, std::uint32_t, wl_surface*, wl_array*) {}
-    static void leave(void*, wl_keyboard*, std::uint32_t, wl_surface*) {}
-    static void key(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
-                    std::uint32_t) {}
-    static void modifiers(void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t,
-                          std::uint32_t, std::uint32_t) {}
-    static void repeatInfo(void*, wl_keyboard*, std::int32_t, std::int32_t) {}
 
-    std::unique_ptr<Connection> connection_;
     zwlr_virtual_pointer_v1* pointer_ = nullptr;
     zwp_virtual_keyboard_v1* keyboard_ = nullptr;
     wl_keyboard* seatKeyboard_ = nullptr;
     Keymap keymap_;
     bool seatKeymapRead_ = false;
     bool following_ = false;
-    bool motionUnconfirmed_ = false;  // KDE: a motion sent, not yet known processed
+};
+
+// KDE: KWin's fake input, which takes global coordinates and applies KWin's
+// own layout and modifiers to its keys.
+class KdePlatform final : public WaylandPlatform {
+public:
+    explicit KdePlatform(std::unique_ptr<Client> client) : WaylandPlatform(std::move(client)) {
+        org_kde_kwin_fake_input_authenticate(client_->fakeInput(), "inputfeed",
+                                             "posts the input its controlling program sends");
+    }
+
+private:
+    void moveTo(double x, double y) override {
+        std::int64_t px = 0, py = 0;
+        if (!place(x, y, px, py)) return;
+        org_kde_kwin_fake_input_pointer_motion_absolute(client_->fakeInput(),
+                                                        wl_fixed_from_int(static_cast<int>(px)),
+                                                        wl_fixed_from_int(static_cast<int>(py)));
+        motionUnconfirmed_ = true;
+    }
+
+    void button(Button which, bool down) override {
+        if (client_->layout().empty()) return;
+        // On KWin 5.27 a button read in one burst with its motion was seen to
+        // reach no window: a round trip has KWin process the motion, and turn
+        // its event loop, before it reads the button.
+        if (motionUnconfirmed_) client_->roundtrip();
+        motionUnconfirmed_ = false;
+        org_kde_kwin_fake_input_button(client_->fakeInput(),
+                                       kButtonCodes[static_cast<std::size_t>(which)], down ? 1 : 0);
+    }
+
+    void key(VirtualKey virtualKey, bool down) override {
+        client_->eventStarting();
+        org_kde_kwin_fake_input_keyboard_key(client_->fakeInput(), evdevCodes[virtualKey],
+                                             down ? 1 : 0);
+    }
+
+    bool motionUnconfirmed_ = false;  // a motion sent, not yet known processed
 };
 
 }  // namespace
 
 std::unique_ptr<Platform> openWaylandPlatform() {
-    auto connection = Connection::open();
-    if (!connection) return nullptr;
-    const char* name = connection->name();
-    const bool wlroots = connection->pointerManager() && connection->keyboardManager();
-    if (!wlroots && !connection->fakeInput()) {
+    auto client = Client::open("inputfeed", 1);
+    if (!client) return nullptr;
+    const char* name = client->name();
+    const bool wlroots = client->pointerManager() && client->keyboardManager();
+    if (!wlroots && !client->fakeInput()) {
         // Posting through XTEST instead would reach only Xwayland's windows.
         std::string missing;
-        if (!connection->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1, ";
-        if (!connection->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1, ";
+        if (!client->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1, ";
+        if (!client->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1, ";
         missing.resize(missing.size() - 2);
         std::fprintf(stderr,
                      "inputfeed: the Wayland compositor on \"%s\" offers no way to post input: "
@@ -382,24 +377,20 @@ std::unique_ptr<Platform> openWaylandPlatform() {
                      name, missing.c_str());
         return nullptr;
     }
-    if (!connection->seat() && wlroots) {
+    if (!client->seat() && wlroots) {
         std::fprintf(stderr, "inputfeed: the Wayland compositor on \"%s\" has no seat\n", name);
         return nullptr;
     }
-    if (!connection->outputManager()) {
+    if (!client->outputManager()) {
         std::fprintf(stderr,
                      "inputfeed: the Wayland compositor on \"%s\" lacks zxdg_output_manager_v1, "
                      "which tells where its outputs are\n",
                      name);
         return nullptr;
     }
-    auto platform = std::make_unique<WaylandPlatform>(std::move(connection));
-    if (wlroots) {
-        if (!platform->startWlroots()) return nullptr;
-    } else {
-        platform->startKde();
-    }
-    return platform;
+    if (!wlroots) return std::make_unique<KdePlatform>(std::move(client));
+    auto platform = std::make_unique<WlrootsPlatform>(std::move(client));
+    return platform->start() ? std::move(platform) : nullptr;
 }
 
 }  // namespace inputfeed

@@ -1,6 +1,8 @@
-#include "platform/wayland_connection.h"
+#include "platform/wayland_client.h"
 
 #include <poll.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,8 +30,12 @@ constexpr unsigned kFlushEvery = 32;
 // pile up in its own fixed buffers.
 constexpr unsigned kSyncEvery = 128;
 
-bool named(const char* interface, const wl_interface& wanted) {
-    return std::strcmp(interface, wanted.name) == 0;
+// libwayland's latest message, kept for our one line instead of printed.
+char lastMessage[200];
+
+void keepMessage(const char* format, va_list arguments) {
+    std::vsnprintf(lastMessage, sizeof lastMessage, format, arguments);
+    lastMessage[std::strcspn(lastMessage, "\n")] = '\0';
 }
 
 template <typename T>
@@ -38,17 +44,27 @@ T* bind(wl_registry* registry, std::uint32_t name, const wl_interface& interface
     return static_cast<T*>(wl_registry_bind(registry, name, &interface, std::min(offered, wanted)));
 }
 
-// libwayland's last message, kept for our one line instead of printed.
-char lastMessage[200];
+void seatName(void*, wl_seat*, const char*) {}
 
-void keepMessage(const char* format, va_list arguments) {
-    std::vsnprintf(lastMessage, sizeof lastMessage, format, arguments);
-    lastMessage[std::strcspn(lastMessage, "\n")] = '\0';
+void logicalPosition(void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
+    static_cast<Output*>(data)->announced.x = x;
+    static_cast<Output*>(data)->announced.y = y;
+}
+void logicalSize(void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
+    static_cast<Output*>(data)->announced.width = width;
+    static_cast<Output*>(data)->announced.height = height;
+}
+void outputName(void*, zxdg_output_v1*, const char*) {}
+
+void syncDone(void* data, wl_callback* callback, std::uint32_t) {
+    auto** pending = static_cast<wl_callback**>(data);
+    wl_callback_destroy(callback);
+    if (*pending == callback) *pending = nullptr;
 }
 
 }  // namespace
 
-std::unique_ptr<Connection> Connection::open() {
+std::unique_ptr<Client> Client::open(const char* program, int lostStatus, Hooks hooks) {
     wl_log_set_handler_client(keepMessage);
     const char* name = std::getenv("WAYLAND_DISPLAY");
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -58,28 +74,33 @@ std::unique_ptr<Connection> Connection::open() {
         const char* cause = relative && (!runtime || !*runtime) ? "XDG_RUNTIME_DIR is not set"
                             : *lastMessage                      ? lastMessage
                                                                 : std::strerror(errno);
-        std::fprintf(stderr, "inputfeed: cannot connect to the Wayland compositor \"%s\" (%s)\n",
+        std::fprintf(stderr, "%s: cannot connect to the Wayland compositor \"%s\" (%s)\n", program,
                      name, cause);
         return nullptr;
     }
-    std::unique_ptr<Connection> connection(new Connection(display, name));
+    std::unique_ptr<Client> client(new Client(display, program, lostStatus, hooks));
     // The first round trip lists the globals, the second brings the seat's
     // capabilities and the outputs' layout.
-    connection->roundtrip();
-    connection->roundtrip();
-    connection->newOutputs_ = false;
-    return connection;
+    client->roundtrip();
+    client->roundtrip();
+    client->newOutputs_ = false;
+    return client;
 }
 
-Connection::Connection(wl_display* display, const char* name) : display_(display), name_(name) {
+Client::Client(wl_display* display, const char* program, int lostStatus, Hooks hooks)
+    : display_(display),
+      program_(program),
+      lostStatus_(lostStatus),
+      hooks_(hooks),
+      name_(std::getenv("WAYLAND_DISPLAY")) {
     static const wl_registry_listener listener{global, globalRemove};
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
 }
 
-// The compositor removes our devices and objects with the connection; the
-// proxies are ours to free.
-Connection::~Connection() {
+// The compositor removes our objects with the connection; the proxies are
+// ours to free.
+Client::~Client() {
     for (const auto& output : outputs_) {
         if (output->xdgOutput) zxdg_output_v1_destroy(output->xdgOutput);
         wl_output_destroy(output->output);
@@ -95,38 +116,26 @@ Connection::~Connection() {
     wl_display_disconnect(display_);
 }
 
-void Connection::onSeatChange(SeatListener listener, void* data) {
-    seatListener_ = listener;
-    seatData_ = data;
-}
-
-void Connection::roundtrip() {
+void Client::roundtrip() {
+    sinceFlush_ = 0;
     if (wl_display_roundtrip(display_) < 0) lost();
 }
 
-void Connection::lost() const {
+void Client::lost() const {
     std::uint32_t id = 0;
     const wl_interface* interface = nullptr;
     if (wl_display_get_error(display_) == EPROTO &&
         wl_display_get_protocol_error(display_, &interface, &id) != 0 && interface) {
-        std::fprintf(stderr,
-                     "inputfeed: lost the connection to the Wayland compositor on \"%s\" "
-                     "(protocol error on %s)\n",
-                     name_, interface->name);
-    } else if (*lastMessage) {
-        std::fprintf(stderr,
-                     "inputfeed: lost the connection to the Wayland compositor on \"%s\" (%s)\n",
-                     name_, lastMessage);
-    } else {
-        std::fprintf(stderr, "inputfeed: lost the connection to the Wayland compositor on \"%s\"\n",
-                     name_);
+        std::snprintf(lastMessage, sizeof lastMessage, "protocol error on %s", interface->name);
     }
-    std::_Exit(1);
+    std::fprintf(stderr, "%s: lost the connection to the Wayland compositor on \"%s\"%s%s%s\n",
+                 program_, name_, *lastMessage ? " (" : "", lastMessage, *lastMessage ? ")" : "");
+    std::_Exit(lostStatus_);
 }
 
-void Connection::eventStarting() {
+void Client::eventStarting() {
     if (sinceFlush_ != 0) return;
-    readAvailable();
+    dispatch();
     // Where a new output lies takes a round trip to learn; outputs come and go
     // rarely enough to wait for it.
     if (newOutputs_) {
@@ -135,7 +144,7 @@ void Connection::eventStarting() {
     }
 }
 
-void Connection::eventSent() {
+void Client::eventSent() {
     if (++sinceFlush_ >= kFlushEvery) flush();
     if (++sinceSync_ < kSyncEvery) return;
     sinceSync_ = 0;
@@ -145,19 +154,13 @@ void Connection::eventSent() {
     }
     static const wl_callback_listener listener{syncDone};
     pendingSync_ = wl_display_sync(display_);
-    wl_callback_add_listener(pendingSync_, &listener, this);
+    wl_callback_add_listener(pendingSync_, &listener, &pendingSync_);
 }
 
-void Connection::syncDone(void* data, wl_callback* callback, std::uint32_t) {
-    auto* self = static_cast<Connection*>(data);
-    wl_callback_destroy(callback);
-    if (self->pendingSync_ == callback) self->pendingSync_ = nullptr;
-}
-
-void Connection::flush() {
+void Client::flush() {
     sinceFlush_ = 0;
     for (;;) {
-        readAvailable();
+        dispatch();
         if (wl_display_flush(display_) >= 0) return;
         // A full socket is no failure: wait until the compositor has read.
         if (errno != EAGAIN) lost();
@@ -165,16 +168,14 @@ void Connection::flush() {
     }
 }
 
-// Reads and dispatches what has arrived, never waiting: keymap and output
-// changes are handled between events, and the compositor's buffer for us
-// never fills. One read stops where a message carrying file descriptors (a
-// keymap) begins, so it reads until nothing is left.
-void Connection::readAvailable() {
+// One read stops where a message carrying file descriptors (a keymap) begins,
+// so it reads until nothing is left.
+void Client::dispatch() {
     for (;;) {
         while (wl_display_prepare_read(display_) != 0) {
             if (wl_display_dispatch_pending(display_) < 0) lost();
         }
-        pollfd ready{wl_display_get_fd(display_), POLLIN, 0};
+        pollfd ready{fd(), POLLIN, 0};
         if (::poll(&ready, 1, 0) <= 0) {
             wl_display_cancel_read(display_);
             break;
@@ -185,50 +186,55 @@ void Connection::readAvailable() {
 }
 
 // Waits until the socket is ready for `events` or has something to read.
-void Connection::waitSocket(short events) {
-    pollfd ready{wl_display_get_fd(display_), static_cast<short>(events | POLLIN), 0};
+void Client::waitSocket(short events) {
+    pollfd ready{fd(), static_cast<short>(events | POLLIN), 0};
     while (::poll(&ready, 1, -1) < 0) {
         if (errno != EINTR) lost();
     }
-    readAvailable();
+    dispatch();
 }
 
-void Connection::global(void* data, wl_registry* registry, std::uint32_t name,
-                        const char* interface, std::uint32_t version) {
-    auto* self = static_cast<Connection*>(data);
-    if (named(interface, wl_seat_interface)) {
+void Client::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
+                    std::uint32_t version) {
+    auto* self = static_cast<Client*>(data);
+    const auto is = [interface](const wl_interface& wanted) {
+        return std::strcmp(interface, wanted.name) == 0;
+    };
+    if (is(wl_seat_interface)) {
         if (self->seat_) return;  // the first seat is the default one
         static const wl_seat_listener listener{capabilities, seatName};
         self->seat_ = bind<wl_seat>(registry, name, wl_seat_interface, version, 5);
         wl_seat_add_listener(self->seat_, &listener, self);
-    } else if (named(interface, wl_output_interface)) {
+    } else if (is(wl_output_interface)) {
         auto output = std::make_unique<Output>();
         output->owner = self;
         output->name = name;
         output->output = bind<wl_output>(registry, name, wl_output_interface, version, 3);
-        self->watchOutput(*output);
+        self->watch(*output);
         self->outputs_.push_back(std::move(output));
         self->newOutputs_ = true;
-    } else if (named(interface, zxdg_output_manager_v1_interface)) {
+    } else if (is(zxdg_output_manager_v1_interface)) {
         // Version 2 still ends each change with its own done event.
         self->outputManager_ = bind<zxdg_output_manager_v1>(
             registry, name, zxdg_output_manager_v1_interface, version, 2);
-        for (const auto& output : self->outputs_) self->watchOutput(*output);
-    } else if (named(interface, zwlr_virtual_pointer_manager_v1_interface)) {
+        for (const auto& output : self->outputs_) self->watch(*output);
+    } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
         self->pointerManager_ = bind<zwlr_virtual_pointer_manager_v1>(
             registry, name, zwlr_virtual_pointer_manager_v1_interface, version, 1);
-    } else if (named(interface, zwp_virtual_keyboard_manager_v1_interface)) {
+    } else if (is(zwp_virtual_keyboard_manager_v1_interface)) {
         self->keyboardManager_ = bind<zwp_virtual_keyboard_manager_v1>(
             registry, name, zwp_virtual_keyboard_manager_v1_interface, version, 1);
-    } else if (named(interface, org_kde_kwin_fake_input_interface) && version >= 4) {
+    } else if (is(org_kde_kwin_fake_input_interface) && version >= 4) {
         // Version 4 brings keys; 3 absolute motion.
         self->fakeInput_ = bind<org_kde_kwin_fake_input>(
             registry, name, org_kde_kwin_fake_input_interface, version, 4);
+    } else if (self->hooks_.global) {
+        self->hooks_.global(self->hooks_.data, registry, name, interface, version);
     }
 }
 
-void Connection::globalRemove(void* data, wl_registry*, std::uint32_t name) {
-    auto* self = static_cast<Connection*>(data);
+void Client::globalRemove(void* data, wl_registry*, std::uint32_t name) {
+    auto* self = static_cast<Client*>(data);
     const auto it = std::find_if(self->outputs_.begin(), self->outputs_.end(),
                                  [name](const auto& output) { return output->name == name; });
     if (it == self->outputs_.end()) return;
@@ -242,57 +248,79 @@ void Connection::globalRemove(void* data, wl_registry*, std::uint32_t name) {
     self->relayout();
 }
 
-void Connection::capabilities(void* data, wl_seat*, std::uint32_t capabilities) {
-    auto* self = static_cast<Connection*>(data);
+void Client::capabilities(void* data, wl_seat*, std::uint32_t capabilities) {
+    auto* self = static_cast<Client*>(data);
     self->capabilities_ = capabilities;
-    if (self->seatListener_) self->seatListener_(self->seatData_, capabilities);
+    if (self->hooks_.seat) self->hooks_.seat(self->hooks_.data, capabilities);
 }
 
-void Connection::watchOutput(Output& output) {
+void Client::watch(Output& output) {
     if (!outputManager_ || output.xdgOutput) return;
-    static const zxdg_output_v1_listener listener{logicalPosition, logicalSize, outputDone,
-                                                  outputName, outputDescription};
+    // Changes are atomic: they apply together at done.
+    static const zxdg_output_v1_listener listener{logicalPosition, logicalSize,
+                                                  [](void* data, zxdg_output_v1*) {
+                                                      auto* done = static_cast<Output*>(data);
+                                                      done->box = done->announced;
+                                                      done->owner->relayout();
+                                                  },
+                                                  outputName, outputName};
     output.xdgOutput = zxdg_output_manager_v1_get_xdg_output(outputManager_, output.output);
     zxdg_output_v1_add_listener(output.xdgOutput, &listener, &output);
 }
 
-void Connection::logicalPosition(void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
-    auto* output = static_cast<Output*>(data);
-    output->x = x;
-    output->y = y;
-}
-
-void Connection::logicalSize(void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
-    auto* output = static_cast<Output*>(data);
-    output->width = width;
-    output->height = height;
-}
-
-// Changes are atomic: they apply together at done.
-void Connection::outputDone(void* data, zxdg_output_v1*) {
-    auto* output = static_cast<Output*>(data);
-    output->doneX = output->x;
-    output->doneY = output->y;
-    output->doneWidth = output->width;
-    output->doneHeight = output->height;
-    output->done = true;
-    output->owner->relayout();
-}
-
-void Connection::relayout() {
-    std::int64_t left = 0, top = 0, right = 0, bottom = 0;
-    bool any = false;
+void Client::relayout() {
+    Box layout;
     for (const auto& output : outputs_) {
-        if (!output->done || output->doneWidth <= 0 || output->doneHeight <= 0) continue;
-        const std::int64_t x = output->doneX;
-        const std::int64_t y = output->doneY;
-        left = any ? std::min(left, x) : x;
-        top = any ? std::min(top, y) : y;
-        right = any ? std::max(right, x + output->doneWidth) : x + output->doneWidth;
-        bottom = any ? std::max(bottom, y + output->doneHeight) : y + output->doneHeight;
-        any = true;
+        const Box& box = output->box;
+        if (box.empty()) continue;
+        if (layout.empty()) {
+            layout = box;
+            continue;
+        }
+        const std::int64_t right = std::max(layout.x + layout.width, box.x + box.width);
+        const std::int64_t bottom = std::max(layout.y + layout.height, box.y + box.height);
+        layout.x = std::min(layout.x, box.x);
+        layout.y = std::min(layout.y, box.y);
+        layout.width = right - layout.x;
+        layout.height = bottom - layout.y;
     }
-    layout_ = any ? Box{left, top, right - left, bottom - top} : Box{};
+    layout_ = layout;
+}
+
+bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, std::string_view text) {
+    const int fd = memfd_create("inputfeed-keymap", MFD_CLOEXEC);
+    if (fd < 0) return false;
+    // The size counts a terminating NUL, as compositors send keymaps.
+    const std::size_t size = text.size() + 1;
+    bool written = ftruncate(fd, static_cast<off_t>(size)) == 0;
+    for (std::size_t done = 0; written && done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        written = n > 0;
+        done += written ? static_cast<std::size_t>(n) : 0;
+    }
+    if (written) {
+        zwp_virtual_keyboard_v1_keymap(keyboard, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
+                                       static_cast<std::uint32_t>(size));
+    }
+    ::close(fd);  // the request carries a duplicate
+    return written;
+}
+
+ReceivedKeymap::ReceivedKeymap(std::uint32_t format, int fd, std::uint32_t size) {
+    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
+        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (mapped != MAP_FAILED) {
+            mapped_ = mapped;
+            size_ = size;
+            const auto* chars = static_cast<const char*>(mapped);
+            text_ = std::string_view(chars, strnlen(chars, size));
+        }
+    }
+    ::close(fd);
+}
+
+ReceivedKeymap::~ReceivedKeymap() {
+    if (mapped_) munmap(mapped_, size_);
 }
 
 }  // namespace inputfeed::wayland
