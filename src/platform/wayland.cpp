@@ -220,7 +220,7 @@ public:
     // default keymap, and that is what would be read.
     bool start() {
         client_->setHooks({.data = this, .seat = seatChanged});
-        seatChanged(this, client_->seatCapabilities());
+        seatChanged(this, client_->seat(), client_->seatCapabilities());
         client_->roundtrip();
         if (!seatKeymapRead_ && !keymap_.adoptDefault()) {
             std::fputs("inputfeed: cannot compile a US keymap (is xkb-data installed?)\n", stderr);
@@ -275,7 +275,7 @@ private:
         }
     }
 
-    static void seatChanged(void* data, std::uint32_t capabilities) {
+    static void seatChanged(void* data, wl_seat* seat, std::uint32_t capabilities) {
         auto* self = static_cast<WlrootsPlatform*>(data);
         const bool keyboard = (capabilities & WL_SEAT_CAPABILITY_KEYBOARD) != 0;
         if (keyboard && !self->seatKeyboard_) {
@@ -288,7 +288,7 @@ private:
                 [](void*, wl_keyboard*, std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t,
                    std::uint32_t) {},
                 [](void*, wl_keyboard*, std::int32_t, std::int32_t) {}};
-            self->seatKeyboard_ = wl_seat_get_keyboard(self->client_->seat());
+            self->seatKeyboard_ = wl_seat_get_keyboard(seat);
             wl_keyboard_add_listener(self->seatKeyboard_, &listener, self);
         } else if (!keyboard && self->seatKeyboard_) {
             release(self->seatKeyboard_);

@@ -248,10 +248,10 @@ void Client::globalRemove(void* data, wl_registry*, std::uint32_t name) {
     self->relayout();
 }
 
-void Client::capabilities(void* data, wl_seat*, std::uint32_t capabilities) {
+void Client::capabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
     auto* self = static_cast<Client*>(data);
     self->capabilities_ = capabilities;
-    if (self->hooks_.seat) self->hooks_.seat(self->hooks_.data, capabilities);
+    if (self->hooks_.seat) self->hooks_.seat(self->hooks_.data, seat, capabilities);
 }
 
 void Client::watch(Output& output) {

@@ -47,7 +47,7 @@ struct Hooks {
     void* data = nullptr;
     void (*global)(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                    std::uint32_t version) = nullptr;
-    void (*seat)(void* data, std::uint32_t capabilities) = nullptr;
+    void (*seat)(void* data, wl_seat* seat, std::uint32_t capabilities) = nullptr;
 };
 
 class Client {
