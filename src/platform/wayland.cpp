@@ -2,7 +2,6 @@
 // itself; the compositor must offer a way in: wlroots-based compositors a
 // virtual pointer and a virtual keyboard, KDE's KWin its fake input interface.
 // Whichever the compositor advertises is used, in that order.
-#include <time.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 
 #include "events/key_event.h"
 #include "fake-input-client-protocol.h"
+#include "platform/clock.h"
 #include "platform/device_platform.h"
 #include "platform/linux_backends.h"
 #include "platform/wayland_client.h"
@@ -42,10 +42,9 @@ constexpr auto evdevCodes = [] {
 // xkbcommon numbers keys as evdev code + 8, as X servers do.
 constexpr xkb_keycode_t kXkbOffset = 8;
 
+// Event timestamps: milliseconds of the monotonic clock, wrapping as the protocol's do.
 std::uint32_t milliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    return static_cast<std::uint32_t>(monotonic<std::chrono::milliseconds>());
 }
 
 // The keymap the agent's keyboard uses, and the modifier state its keys give:

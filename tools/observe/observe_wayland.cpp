@@ -36,7 +36,6 @@
 // drops its connection (after one line on standard error).
 #include <poll.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -45,6 +44,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "wayland_windows.h"
 
 namespace {
@@ -52,9 +52,7 @@ namespace {
 using inputfeed::observe::Windows;
 
 double now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    return inputfeed::monotonic<std::chrono::duration<double>>();
 }
 
 // A multiple of 1/256 in the fewest decimals that are exact.
