@@ -260,6 +260,7 @@ private:
     void key(VirtualKey virtualKey, bool down) override {
         client_->eventStarting();
         const std::uint32_t code = evdevCodes[virtualKey];
+        if (!keymapSent_) keymapSent_ = wayland::uploadKeymap(keyboard_, keymap_.text());
         zwp_virtual_keyboard_v1_key(
             keyboard_, milliseconds(), code,
             down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
@@ -305,7 +306,7 @@ private:
         if (!self->keyboard_) {
             self->seatKeymapRead_ = self->keymap_.follow(received.text()) || self->seatKeymapRead_;
         } else if (self->following_ && self->keymap_.follow(received.text())) {
-            wayland::uploadKeymap(self->keyboard_, self->keymap_.text());
+            self->keymapSent_ = false;
         }
     }
 
@@ -315,6 +316,9 @@ private:
     Keymap keymap_;
     bool seatKeymapRead_ = false;
     bool following_ = false;
+    // The seat's keymap goes to our keyboard with the next key only: the
+    // compositor compiles each one, and the seat's keymap may switch often.
+    bool keymapSent_ = true;
 };
 
 // KDE: KWin's fake input, which takes global coordinates and applies KWin's

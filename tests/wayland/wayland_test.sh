@@ -4,6 +4,8 @@
 #   live     what changes while the agent runs: an output added is part of the layout it
 #            moves in, and keys follow the seat's keymap when it switches
 #   clicks   KDE: bursts of clicks on two windows, each click reaching its window
+#   idle     an idle agent keeps up with the seat's keymaps: after 3,000 switches of the
+#            seat's current keyboard, its next line takes effect within a second
 # (the modes ending in -in-session, and lost, run inside a compositor.)
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-wayland.sh).
 # shellcheck source-path=SCRIPTDIR
@@ -28,6 +30,19 @@ live)
     ;;
 clicks)
     bash "$SESSION" --kwin bash "$0" clicks-in-session "$OBSERVE" "$INPUTFEED"
+    ;;
+idle)
+    bash "$SESSION" bash "$0" idle-in-session
+    ;;
+idle-in-session)
+    start "$INPUTFEED"
+    "$OBSERVE" --layout de --stand-ins --switches 3000 true
+    begin=$(date +%s%N)
+    echo '{"type":"keyDown","code":"KeyA"}' >&3
+    exec 3>&-
+    wait "$agent" || fail "exit status $?"
+    elapsed=$((($(date +%s%N) - begin) / 1000000))
+    [ "$elapsed" -lt 1000 ] || fail "the line after the switches took $elapsed ms"
     ;;
 clicks-in-session)
     # Eight lines at once, a click at a time at four places on the windows of both outputs,

@@ -18,7 +18,7 @@
 // repeated.
 //
 //   inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet|--stand-ins]
-//                             [--time] COMMAND [ARG...]
+//                             [--switches N] [--time] COMMAND [ARG...]
 //
 // The command runs once the windows are shown and one has the keyboard focus
 // (input sent earlier would be lost). On a seat without a pointer or keyboard
@@ -31,7 +31,9 @@
 // each kind at the end, --quiet nothing (the windows and stand-ins are still
 // there for another observer), --time the seconds from the first event to the
 // last. --stand-ins shows no windows and prints nothing: it only holds the
-// stand-ins while the command runs, like a keyboard plugged in meanwhile. The
+// stand-ins while the command runs, like a keyboard plugged in meanwhile;
+// --switches N then makes the seat's current keyboard switch N times between
+// the stand-in keyboard and a US one, as two keyboards typed on in turn. The
 // exit status is the command's; 2 when the observer fails or the compositor
 // drops its connection (after one line on standard error).
 #include <poll.h>
@@ -130,7 +132,7 @@ private:
 int usage() {
     std::fputs(
         "usage: inputfeed-observe-wayland [--layout L] [--home X Y] [--count|--quiet|--stand-ins] "
-        "[--time] "
+        "[--switches N] [--time] "
         "COMMAND [ARG...]\n",
         stderr);
     return 2;
@@ -145,6 +147,7 @@ int main(int argc, char** argv) {
     bool timing = false;
     bool quiet = false;
     bool standInsOnly = false;
+    unsigned switches = 0;
     Printer printer;
     int first = 1;
     for (; first < argc && std::string_view(argv[first]).starts_with("--"); ++first) {
@@ -161,6 +164,8 @@ int main(int argc, char** argv) {
             standInsOnly = printer.counting = quiet = true;
         } else if (option == "--quiet") {
             printer.counting = quiet = true;
+        } else if (option == "--switches" && first + 1 < argc) {
+            switches = static_cast<unsigned>(std::atoi(argv[++first]));
         } else if (option == "--time") {
             timing = true;
         } else {
@@ -173,6 +178,7 @@ int main(int argc, char** argv) {
     options.layout = layout;
     if (homing) options.home = home;
     options.windows = !standInsOnly;
+    options.switches = switches;
     const auto windows = Windows::open(printer, options);
     if (!windows) return 2;
     printer.running = true;

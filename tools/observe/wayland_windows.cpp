@@ -93,6 +93,7 @@ struct Listeners {
 
     static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
         auto* self = static_cast<Windows*>(data);
+        if (!self->listening_) return;
         if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !self->pointer_) {
             static const wl_pointer_listener listener{
                 pointerEnter,        pointerLeave,       pointerMotion,     pointerButton,
@@ -281,13 +282,14 @@ void Windows::global(void* data, wl_registry* registry, std::uint32_t name, cons
 }
 
 bool Windows::start(const Options& options) {
+    listening_ = options.windows;
     client_ = wayland::Client::open("inputfeed-observe-wayland", 2,
                                     {this, global, Listeners::seatCapabilities});
     if (!client_) std::exit(2);
     if (!compositor_ || !shm_ || !wmBase_ || !client_->outputManager() || !client_->seat()) {
         die("the compositor lacks wl_compositor, wl_shm, xdg_wm_base, xdg-output or a seat");
     }
-    if (!standIn(options.layout)) return false;
+    if (!standIn(options)) return false;
     if (!options.windows) return true;
 
     static const xdg_surface_listener surfaceListener{Listeners::surfaceConfigure};
@@ -331,7 +333,8 @@ bool Windows::start(const Options& options) {
 // is chosen). Where KDE's fake input is offered, its device serves as both. The keyboard is made
 // the seat's current one the way typing makes it, by a modifier state change: a lock toggled on and
 // off, which types nothing.
-bool Windows::standIn(const char* layout) {
+bool Windows::standIn(const Options& options) {
+    const char* layout = options.layout;
     const std::uint32_t capabilities = client_->seatCapabilities();
     if (client_->fakeInput()) {
         // KWin's fake input device is a pointer and a keyboard, with KWin's keymap.
@@ -350,27 +353,45 @@ bool Windows::standIn(const char* layout) {
         return true;
     }
     if (!client_->keyboardManager()) die("the compositor offers no virtual keyboard for --layout");
-    const xkb_rule_names names{"evdev", "pc105", layout ? layout : "us", "", ""};
-    xkb_keymap* keymap = nullptr;
-    if (layout && std::strchr(layout, '/')) {  // a keymap file
-        if (FILE* file = std::fopen(layout, "r")) {
-            keymap = xkb_keymap_new_from_file(xkb_, file, XKB_KEYMAP_FORMAT_TEXT_V1,
-                                              XKB_KEYMAP_COMPILE_NO_FLAGS);
-            std::fclose(file);
+    xkb_mod_index_t numLock = 0;
+    const auto keyboard = [&](const char* from) {
+        const xkb_rule_names names{"evdev", "pc105", from ? from : "us", "", ""};
+        xkb_keymap* keymap = nullptr;
+        if (from && std::strchr(from, '/')) {  // a keymap file
+            if (FILE* file = std::fopen(from, "r")) {
+                keymap = xkb_keymap_new_from_file(xkb_, file, XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS);
+                std::fclose(file);
+            }
+        } else {
+            keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
         }
-    } else {
-        keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    }
-    if (!keymap) die("cannot compile the keymap of that layout");
-    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-    const xkb_mod_index_t numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
-    xkb_keymap_unref(keymap);
-    standInKeyboard_ = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
-        client_->keyboardManager(), client_->seat());
-    if (!text || !wayland::uploadKeymap(standInKeyboard_, text)) die("cannot write the keymap");
-    std::free(text);
-    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, numLock < 32 ? 1u << numLock : 1u, 0);
+        if (!keymap) die("cannot compile the keymap of that layout");
+        char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
+        xkb_keymap_unref(keymap);
+        auto* made = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+            client_->keyboardManager(), client_->seat());
+        if (!text || !wayland::uploadKeymap(made, text)) die("cannot write the keymap");
+        std::free(text);
+        return made;
+    };
+    standInKeyboard_ = keyboard(layout);
+    const std::uint32_t lock = numLock < 32 ? 1u << numLock : 1u;
+    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, lock, 0);
     zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, 0, 0);
+    // The seat's current keyboard switching between it and a US one, as when
+    // two keyboards are typed on in turn: each switch sends every client a keymap.
+    zwp_virtual_keyboard_v1* other = options.switches ? keyboard("us") : nullptr;
+    for (unsigned i = 0; i < options.switches; ++i) {
+        zwp_virtual_keyboard_v1_modifiers(i % 2 ? other : standInKeyboard_, 0, 0,
+                                          i % 4 < 2 ? lock : 0, 0);
+        if (i % 16 == 15) {
+            roundtrip();
+            usleep(3000);
+        }
+    }
+    if (other) zwp_virtual_keyboard_v1_destroy(other);
     roundtrip();
     return true;
 }

@@ -38,7 +38,8 @@ public:
     struct Options {
         const char* layout = nullptr;  // XKB layout of the stand-in keyboard, or a keymap file
         const double* home = nullptr;  // (x, y) to move the pointer to first, unreported
-        bool windows = true;           // false: only the stand-ins
+        bool windows = true;           // false: only the stand-ins, deaf to input
+        unsigned switches = 0;         // of the seat's current keyboard, after the stand-ins
     };
 
     // Connects, shows the windows and waits until one has the keyboard focus.
@@ -63,7 +64,7 @@ public:
 private:
     explicit Windows(InputSink& sink);
     bool start(const Options& options);
-    bool standIn(const char* layout);
+    bool standIn(const Options& options);
     bool moveTo(double x, double y);
     const Window* windowOf(wl_surface* surface) const;
 
@@ -84,6 +85,7 @@ private:
     const Window* pointerWindow_ = nullptr;
     double pointerX_ = 0, pointerY_ = 0;  // on pointerWindow_
     bool focused_ = false;
+    bool listening_ = true;
     std::uint32_t modifiers_ = 0;
     xkb_context* xkb_ = nullptr;
     xkb_keymap* keymap_ = nullptr;
