@@ -188,6 +188,7 @@ protected:
     bool place(double x, double y, std::int64_t& px, std::int64_t& py) {
         client_->eventStarting();
         const Box& box = client_->layout();
+        if (box.empty()) return false;
         const auto pixel = [](double value, std::int64_t origin, std::int64_t size) {
             return static_cast<std::int64_t>(std::clamp(std::round(value),
                                                         static_cast<double>(origin),
@@ -195,7 +196,7 @@ protected:
         };
         px = pixel(x, box.x, box.width);
         py = pixel(y, box.y, box.height);
-        return !box.empty();
+        return true;
     }
 
     std::unique_ptr<Client> client_;
@@ -210,8 +211,8 @@ public:
     ~WlrootsPlatform() override {
         client_->setHooks({});
         if (seatKeyboard_) release(seatKeyboard_);
-        zwp_virtual_keyboard_v1_destroy(keyboard_);
-        zwlr_virtual_pointer_v1_destroy(pointer_);
+        if (keyboard_) zwp_virtual_keyboard_v1_destroy(keyboard_);
+        if (pointer_) zwlr_virtual_pointer_v1_destroy(pointer_);
     }
 
     // The seat's keymap is read before the keyboard is created: once created,
