@@ -302,11 +302,11 @@ private:
     static void keymapChanged(void* data, wl_keyboard*, std::uint32_t format, int fd,
                               std::uint32_t size) {
         auto* self = static_cast<WlrootsPlatform*>(data);
-        const wayland::ReceivedKeymap received(format, fd, size);
-        if (received.text().empty()) return;
+        const std::string text = wayland::receiveKeymap(format, fd, size);
+        if (text.empty()) return;
         if (!self->keyboard_) {
-            self->seatKeymapRead_ = self->keymap_.follow(received.text()) || self->seatKeymapRead_;
-        } else if (self->following_ && self->keymap_.follow(received.text())) {
+            self->seatKeymapRead_ = self->keymap_.follow(text) || self->seatKeymapRead_;
+        } else if (self->following_ && self->keymap_.follow(text)) {
             self->keymapSent_ = false;
         }
     }

@@ -306,21 +306,16 @@ bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, std::string_view text) {
     return written;
 }
 
-ReceivedKeymap::ReceivedKeymap(std::uint32_t format, int fd, std::uint32_t size) {
-    if (format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0) {
-        void* mapped = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-        if (mapped != MAP_FAILED) {
-            mapped_ = mapped;
-            size_ = size;
-            const auto* chars = static_cast<const char*>(mapped);
-            text_ = std::string_view(chars, strnlen(chars, size));
-        }
-    }
+std::string receiveKeymap(std::uint32_t format, int fd, std::uint32_t size) {
+    std::string text;
+    void* mapped = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1 && size > 0
+                       ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
+                       : MAP_FAILED;
     ::close(fd);
-}
-
-ReceivedKeymap::~ReceivedKeymap() {
-    if (mapped_) munmap(mapped_, size_);
+    if (mapped == MAP_FAILED) return text;
+    text.assign(static_cast<const char*>(mapped), strnlen(static_cast<const char*>(mapped), size));
+    munmap(mapped, size);
+    return text;
 }
 
 }  // namespace inputfeed::wayland

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -134,20 +135,8 @@ private:
 // could not be handed over.
 bool uploadKeymap(zwp_virtual_keyboard_v1* keyboard, std::string_view text);
 
-// A keymap the compositor sent (wl_keyboard.keymap), readable while this
-// lives; the text is empty when it is not an XKB keymap or cannot be read.
-class ReceivedKeymap {
-public:
-    ReceivedKeymap(std::uint32_t format, int fd, std::uint32_t size);
-    ~ReceivedKeymap();
-    ReceivedKeymap(const ReceivedKeymap&) = delete;
-    ReceivedKeymap& operator=(const ReceivedKeymap&) = delete;
-    std::string_view text() const { return text_; }
-
-private:
-    void* mapped_ = nullptr;
-    std::uint32_t size_ = 0;
-    std::string_view text_;
-};
+// The text of a keymap the compositor sent (wl_keyboard.keymap); empty when
+// it is not an XKB keymap or cannot be read. Closes `fd`.
+std::string receiveKeymap(std::uint32_t format, int fd, std::uint32_t size);
 
 }  // namespace inputfeed::wayland

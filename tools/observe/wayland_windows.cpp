@@ -149,9 +149,9 @@ struct Listeners {
 
     static void keymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {
         auto* self = static_cast<Windows*>(data);
-        const wayland::ReceivedKeymap received(format, fd, size);
+        const std::string text = wayland::receiveKeymap(format, fd, size);
         xkb_keymap* keymap =
-            xkb_keymap_new_from_buffer(self->xkb_, received.text().data(), received.text().size(),
+            xkb_keymap_new_from_buffer(self->xkb_, text.data(), text.size(),
                                        XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
         if (!keymap) return;
         const char* before = self->keymap_ ? xkb_keymap_layout_get_name(self->keymap_, 0) : "";
