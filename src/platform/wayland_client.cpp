@@ -38,6 +38,12 @@ void keepMessage(const char* format, va_list arguments) {
     lastMessage[std::strcspn(lastMessage, "\n")] = '\0';
 }
 
+// The display libwayland connects to.
+const char* displayName() {
+    const char* name = std::getenv("WAYLAND_DISPLAY");
+    return name && *name ? name : "wayland-0";
+}
+
 template <typename T>
 T* bind(wl_registry* registry, std::uint32_t name, const wl_interface& interface,
         std::uint32_t offered, std::uint32_t wanted) {
@@ -66,11 +72,11 @@ void syncDone(void* data, wl_callback* callback, std::uint32_t) {
 
 std::unique_ptr<Client> Client::open(const char* program, int lostStatus, Hooks hooks) {
     wl_log_set_handler_client(keepMessage);
-    const char* name = std::getenv("WAYLAND_DISPLAY");
+    const char* name = displayName();
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     wl_display* display = wl_display_connect(nullptr);
     if (!display) {
-        const bool relative = !name || name[0] != '/';
+        const bool relative = name[0] != '/';
         const char* cause = relative && (!runtime || !*runtime) ? "XDG_RUNTIME_DIR is not set"
                             : *lastMessage                      ? lastMessage
                                                                 : std::strerror(errno);
@@ -92,7 +98,7 @@ Client::Client(wl_display* display, const char* program, int lostStatus, Hooks h
       program_(program),
       lostStatus_(lostStatus),
       hooks_(hooks),
-      name_(std::getenv("WAYLAND_DISPLAY")) {
+      name_(displayName()) {
     static const wl_registry_listener listener{global, globalRemove};
     registry_ = wl_display_get_registry(display_);
     wl_registry_add_listener(registry_, &listener, this);
