@@ -8,6 +8,7 @@
 #include <array>
 #include <bitset>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -338,7 +339,9 @@ private:
         org_kde_kwin_fake_input_pointer_motion_absolute(client_->fakeInput(),
                                                         wl_fixed_from_int(static_cast<int>(px)),
                                                         wl_fixed_from_int(static_cast<int>(py)));
-        motionUnconfirmed_ = true;
+        motionUnconfirmed_ = motionUnconfirmed_ || px != sentX_ || py != sentY_;
+        sentX_ = px;
+        sentY_ = py;
     }
 
     void button(Button which, bool down) override {
@@ -358,7 +361,8 @@ private:
                                              down ? 1 : 0);
     }
 
-    bool motionUnconfirmed_ = false;  // a motion sent, not yet known processed
+    bool motionUnconfirmed_ = false;  // a motion elsewhere sent, not yet known processed
+    std::int64_t sentX_ = INT64_MIN, sentY_ = INT64_MIN;
 };
 
 }  // namespace
