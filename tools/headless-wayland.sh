@@ -10,7 +10,7 @@
 # observer (tools/observe) brings stand-ins for the pointer and the keyboard.
 #   --xwayland  also starts sway's Xwayland, lets this user connect to it and
 #               sets DISPLAY for COMMAND
-#   --kwin      KWin's virtual backend, one 1280x720 output; every program
+#   --kwin      KWin's virtual backend, two 1280x720 outputs side by side; every program
 #               COMMAND names is granted KDE's fake input, through the .desktop file
 #               that is installed with the agent
 #   --weston    weston's headless backend, which offers no way to post input
@@ -85,7 +85,7 @@ kwin)
             >"$runtime/data/applications/${path##*/}.desktop"
     done
     run=("${base[@]}" XDG_DATA_HOME="$runtime/data" KWIN_COMPOSE=Q "$work/bin/kwin_wayland"
-        --virtual --socket wayland-1 --width 1280 --height 720)
+        --virtual --socket wayland-1 --width 1280 --height 720 --output-count 2)
     ;;
 weston)
     run=("${as_user[@]}" "${base[@]}" weston --backend=headless-backend.so --socket=wayland-1

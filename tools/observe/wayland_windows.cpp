@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,21 +13,13 @@
 #include "fake-input-client-protocol.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
 #include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
-#include "xdg-output-unstable-v1-client-protocol.h"
 #include "xdg-shell-client-protocol.h"
 
 namespace inputfeed::observe {
 
-struct Windows::Output {
-    std::uint32_t name = 0;
-    wl_output* output = nullptr;
-    zxdg_output_v1* xdgOutput = nullptr;
-    std::int32_t x = 0, y = 0, width = 0, height = 0;
-};
-
 struct Windows::Window {
     Windows* owner = nullptr;
-    const Output* output = nullptr;
+    const wayland::Output* output = nullptr;
     wl_surface* surface = nullptr;
     xdg_surface* xdgSurface = nullptr;
     xdg_toplevel* toplevel = nullptr;
@@ -45,18 +36,12 @@ namespace {
     std::exit(2);
 }
 
-// A memory file holding `size` bytes, for window contents and keymaps.
-int memoryFile(std::size_t size) {
-    const int fd = memfd_create("inputfeed-observe", MFD_CLOEXEC);
-    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) die("cannot create shared memory");
-    return fd;
-}
-
 // A plain dark buffer: the windows only need to be there.
 wl_buffer* makeBuffer(wl_shm* shm, std::int32_t width, std::int32_t height) {
     const auto stride = width * 4;
     const auto size = static_cast<std::size_t>(stride) * static_cast<std::size_t>(height);
-    const int fd = memoryFile(size);
+    const int fd = memfd_create("inputfeed-observe", MFD_CLOEXEC);
+    if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) die("cannot create shared memory");
     void* pixels = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (pixels == MAP_FAILED) die("cannot map shared memory");
     std::fill_n(static_cast<std::uint32_t*>(pixels), size / 4, 0xff202830u);
@@ -80,8 +65,10 @@ struct Listeners {
     static void surfaceConfigure(void* data, xdg_surface* surface, std::uint32_t serial) {
         auto* window = static_cast<Windows::Window*>(data);
         xdg_surface_ack_configure(surface, serial);
-        const std::int32_t width = window->width > 0 ? window->width : window->output->width;
-        const std::int32_t height = window->height > 0 ? window->height : window->output->height;
+        const auto& box = window->output->box;
+        const auto width = window->width > 0 ? window->width : static_cast<std::int32_t>(box.width);
+        const auto height =
+            window->height > 0 ? window->height : static_cast<std::int32_t>(box.height);
         if (!window->buffer || width != window->bufferWidth || height != window->bufferHeight) {
             if (window->buffer) wl_buffer_destroy(window->buffer);
             window->buffer = makeBuffer(window->owner->shm_, width, height);
@@ -104,23 +91,9 @@ struct Listeners {
     static void toplevelBounds(void*, xdg_toplevel*, std::int32_t, std::int32_t) {}
     static void toplevelCapabilities(void*, xdg_toplevel*, wl_array*) {}
 
-    static void logicalPosition(void* data, zxdg_output_v1*, std::int32_t x, std::int32_t y) {
-        auto* output = static_cast<Windows::Output*>(data);
-        output->x = x;
-        output->y = y;
-    }
-    static void logicalSize(void* data, zxdg_output_v1*, std::int32_t width, std::int32_t height) {
-        auto* output = static_cast<Windows::Output*>(data);
-        output->width = width;
-        output->height = height;
-    }
-    static void outputDone(void*, zxdg_output_v1*) {}
-    static void outputName(void*, zxdg_output_v1*, const char*) {}
-    static void outputDescription(void*, zxdg_output_v1*, const char*) {}
-
     static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
         auto* self = static_cast<Windows*>(data);
-        self->capabilities_ = capabilities;
+        if (!self->listening_) return;
         if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !self->pointer_) {
             static const wl_pointer_listener listener{
                 pointerEnter,        pointerLeave,       pointerMotion,     pointerButton,
@@ -136,14 +109,14 @@ struct Listeners {
             wl_keyboard_add_listener(self->keyboard_, &listener, self);
         }
     }
-    static void seatName(void*, wl_seat*, const char*) {}
 
     static void report(Windows* self, wl_fixed_t sx, wl_fixed_t sy) {
         self->pointerX_ = wl_fixed_to_double(sx);
         self->pointerY_ = wl_fixed_to_double(sy);
         if (!self->pointerWindow_) return;
-        self->sink_.pointerAt(self->pointerWindow_->output->x + self->pointerX_,
-                              self->pointerWindow_->output->y + self->pointerY_);
+        const auto& box = self->pointerWindow_->output->box;
+        self->sink_.pointerAt(static_cast<double>(box.x) + self->pointerX_,
+                              static_cast<double>(box.y) + self->pointerY_);
     }
     static void pointerEnter(void* data, wl_pointer*, std::uint32_t, wl_surface* surface,
                              wl_fixed_t sx, wl_fixed_t sy) {
@@ -162,9 +135,10 @@ struct Listeners {
                               std::uint32_t button, std::uint32_t state) {
         auto* self = static_cast<Windows*>(data);
         if (!self->pointerWindow_) return;
+        const auto& box = self->pointerWindow_->output->box;
         self->sink_.button(button, state == WL_POINTER_BUTTON_STATE_PRESSED,
-                           self->pointerWindow_->output->x + self->pointerX_,
-                           self->pointerWindow_->output->y + self->pointerY_);
+                           static_cast<double>(box.x) + self->pointerX_,
+                           static_cast<double>(box.y) + self->pointerY_);
     }
     static void pointerAxis(void*, wl_pointer*, std::uint32_t, std::uint32_t, wl_fixed_t) {}
     static void pointerFrame(void*, wl_pointer*) {}
@@ -175,16 +149,10 @@ struct Listeners {
 
     static void keymap(void* data, wl_keyboard*, std::uint32_t format, int fd, std::uint32_t size) {
         auto* self = static_cast<Windows*>(data);
-        void* text = format == WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1
-                         ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0)
-                         : MAP_FAILED;
-        close(fd);
-        if (text == MAP_FAILED) return;
+        const std::string text = wayland::receiveKeymap(format, fd, size);
         xkb_keymap* keymap =
-            xkb_keymap_new_from_buffer(self->xkb_, static_cast<const char*>(text),
-                                       strnlen(static_cast<const char*>(text), size),
+            xkb_keymap_new_from_buffer(self->xkb_, text.data(), text.size(),
                                        XKB_KEYMAP_FORMAT_TEXT_V1, XKB_KEYMAP_COMPILE_NO_FLAGS);
-        munmap(text, size);
         if (!keymap) return;
         const char* before = self->keymap_ ? xkb_keymap_layout_get_name(self->keymap_, 0) : "";
         const std::string old = before ? before : "";
@@ -234,7 +202,7 @@ Windows::~Windows() {
     xkb_state_unref(state_);
     xkb_keymap_unref(keymap_);
     xkb_context_unref(xkb_);
-    if (!display_) return;
+    if (!client_) return;
     // The compositor drops everything with the connection; the proxies are ours.
     for (const auto& window : windows_) {
         xdg_toplevel_destroy(window->toplevel);
@@ -242,27 +210,16 @@ Windows::~Windows() {
         wl_surface_destroy(window->surface);
         if (window->buffer) wl_buffer_destroy(window->buffer);
     }
-    for (const auto& output : outputs_) {
-        if (output->xdgOutput) zxdg_output_v1_destroy(output->xdgOutput);
-        wl_output_destroy(output->output);
-    }
     const auto destroy = [](auto* proxy) {
         if (proxy) wl_proxy_destroy(reinterpret_cast<wl_proxy*>(proxy));
     };
     destroy(standInKeyboard_);
     destroy(standInPointer_);
-    destroy(fakeInput_);
-    destroy(pointerManager_);
-    destroy(keyboardManager_);
-    destroy(outputManager_);
     destroy(pointer_);
     destroy(keyboard_);
-    destroy(seat_);
     destroy(wmBase_);
     destroy(shm_);
     destroy(compositor_);
-    destroy(registry_);
-    wl_display_disconnect(display_);
 }
 
 std::unique_ptr<Windows> Windows::open(InputSink& sink, const Options& options) {
@@ -276,108 +233,70 @@ std::unique_ptr<Windows> Windows::open(InputSink& sink, const Options& options) 
 bool Windows::moveTo(double x, double y) {
     send(x, y);
     for (int i = 0; i < 500; ++i) {
-        if (pointerWindow_ && pointerWindow_->output->x + pointerX_ == x &&
-            pointerWindow_->output->y + pointerY_ == y) {
+        if (pointerWindow_ && static_cast<double>(pointerWindow_->output->box.x) + pointerX_ == x &&
+            static_cast<double>(pointerWindow_->output->box.y) + pointerY_ == y) {
             return true;
         }
-        wl_display_flush(display_);
         pollfd ready{fd(), POLLIN, 0};
         poll(&ready, 1, 10);
-        if (!dispatch()) return false;
+        dispatch();
     }
     die("the pointer did not arrive where it was sent within 5 seconds");
 }
 
 void Windows::send(double x, double y) {
-    if (fakeInput_) {
-        org_kde_kwin_fake_input_pointer_motion_absolute(fakeInput_, wl_fixed_from_double(x),
-                                                        wl_fixed_from_double(y));
+    const wayland::Box& box = client_->layout();
+    if (client_->fakeInput()) {
+        org_kde_kwin_fake_input_pointer_motion_absolute(
+            client_->fakeInput(), wl_fixed_from_double(x), wl_fixed_from_double(y));
     } else if (standInPointer_) {
-        std::int32_t left = 0, top = 0, right = 0, bottom = 0;
-        for (const auto& output : outputs_) {
-            left = std::min(left, output->x);
-            top = std::min(top, output->y);
-            right = std::max(right, output->x + output->width);
-            bottom = std::max(bottom, output->y + output->height);
-        }
         zwlr_virtual_pointer_v1_motion_absolute(
-            standInPointer_, 0, static_cast<std::uint32_t>(x - left),
-            static_cast<std::uint32_t>(y - top), static_cast<std::uint32_t>(right - left),
-            static_cast<std::uint32_t>(bottom - top));
+            standInPointer_, 0, static_cast<std::uint32_t>(x - static_cast<double>(box.x)),
+            static_cast<std::uint32_t>(y - static_cast<double>(box.y)),
+            static_cast<std::uint32_t>(box.width), static_cast<std::uint32_t>(box.height));
         zwlr_virtual_pointer_v1_frame(standInPointer_);
     } else {
         die("cannot move the pointer: the compositor offers no virtual pointer");
     }
-    wl_display_flush(display_);
+    client_->flush();
 }
 
+// The globals only the windows need.
 void Windows::global(void* data, wl_registry* registry, std::uint32_t name, const char* interface,
                      std::uint32_t version) {
     auto* self = static_cast<Windows*>(data);
-    const auto is = [interface](const wl_interface& wanted) {
-        return std::strcmp(interface, wanted.name) == 0;
-    };
     const auto bind = [&](const wl_interface& wanted, std::uint32_t highest) {
-        return wl_registry_bind(registry, name, &wanted, std::min(version, highest));
+        return std::strcmp(interface, wanted.name) != 0
+                   ? nullptr
+                   : wl_registry_bind(registry, name, &wanted, std::min(version, highest));
     };
-    if (is(wl_compositor_interface)) {
-        self->compositor_ = static_cast<wl_compositor*>(bind(wl_compositor_interface, 4));
-    } else if (is(wl_shm_interface)) {
-        self->shm_ = static_cast<wl_shm*>(bind(wl_shm_interface, 1));
-    } else if (is(wl_seat_interface) && !self->seat_) {
-        static const wl_seat_listener listener{Listeners::seatCapabilities, Listeners::seatName};
-        self->seat_ = static_cast<wl_seat*>(bind(wl_seat_interface, 5));
-        wl_seat_add_listener(self->seat_, &listener, self);
-    } else if (is(xdg_wm_base_interface)) {
+    if (void* compositor = bind(wl_compositor_interface, 4)) {
+        self->compositor_ = static_cast<wl_compositor*>(compositor);
+    } else if (void* shm = bind(wl_shm_interface, 1)) {
+        self->shm_ = static_cast<wl_shm*>(shm);
+    } else if (void* wmBase = bind(xdg_wm_base_interface, 1)) {
         static const xdg_wm_base_listener listener{Listeners::wmPing};
-        self->wmBase_ = static_cast<xdg_wm_base*>(bind(xdg_wm_base_interface, 1));
+        self->wmBase_ = static_cast<xdg_wm_base*>(wmBase);
         xdg_wm_base_add_listener(self->wmBase_, &listener, self);
-    } else if (is(zxdg_output_manager_v1_interface)) {
-        self->outputManager_ =
-            static_cast<zxdg_output_manager_v1*>(bind(zxdg_output_manager_v1_interface, 2));
-    } else if (is(org_kde_kwin_fake_input_interface) && version >= 4) {
-        self->fakeInput_ =
-            static_cast<org_kde_kwin_fake_input*>(bind(org_kde_kwin_fake_input_interface, 4));
-    } else if (is(zwlr_virtual_pointer_manager_v1_interface)) {
-        self->pointerManager_ = static_cast<zwlr_virtual_pointer_manager_v1*>(
-            bind(zwlr_virtual_pointer_manager_v1_interface, 1));
-    } else if (is(zwp_virtual_keyboard_manager_v1_interface)) {
-        self->keyboardManager_ = static_cast<zwp_virtual_keyboard_manager_v1*>(
-            bind(zwp_virtual_keyboard_manager_v1_interface, 1));
-    } else if (is(wl_output_interface)) {
-        auto output = std::make_unique<Output>();
-        output->name = name;
-        output->output = static_cast<wl_output*>(bind(wl_output_interface, 1));
-        self->outputs_.push_back(std::move(output));
     }
 }
 
 bool Windows::start(const Options& options) {
-    display_ = wl_display_connect(nullptr);
-    if (!display_) die("cannot connect to the Wayland compositor");
-    static const wl_registry_listener listener{global, globalRemove};
-    registry_ = wl_display_get_registry(display_);
-    wl_registry_add_listener(registry_, &listener, this);
-    if (!roundtrip()) return false;
-    if (!compositor_ || !shm_ || !wmBase_ || !outputManager_ || !seat_) {
+    listening_ = options.windows;
+    client_ = wayland::Client::open("inputfeed-observe-wayland", 2,
+                                    {this, global, Listeners::seatCapabilities});
+    if (!client_) std::exit(2);
+    if (!compositor_ || !shm_ || !wmBase_ || !client_->outputManager() || !client_->seat()) {
         die("the compositor lacks wl_compositor, wl_shm, xdg_wm_base, xdg-output or a seat");
     }
-    static const zxdg_output_v1_listener outputListener{
-        Listeners::logicalPosition, Listeners::logicalSize, Listeners::outputDone,
-        Listeners::outputName, Listeners::outputDescription};
-    for (const auto& output : outputs_) {
-        output->xdgOutput = zxdg_output_manager_v1_get_xdg_output(outputManager_, output->output);
-        zxdg_output_v1_add_listener(output->xdgOutput, &outputListener, output.get());
-    }
-    if (!roundtrip()) return false;
-    if (!standIn(options.layout)) return false;
+    if (!standIn(options)) return false;
     if (!options.windows) return true;
 
     static const xdg_surface_listener surfaceListener{Listeners::surfaceConfigure};
     static const xdg_toplevel_listener toplevelListener{
         Listeners::toplevelConfigure, Listeners::toplevelClose, Listeners::toplevelBounds,
         Listeners::toplevelCapabilities};
-    for (const auto& output : outputs_) {
+    for (const auto& output : client_->outputs()) {
         auto window = std::make_unique<Window>();
         window->owner = this;
         window->output = output.get();
@@ -396,11 +315,14 @@ bool Windows::start(const Options& options) {
     for (int i = 0; i < 500; ++i) {
         const bool shown = std::all_of(windows_.begin(), windows_.end(),
                                        [](const auto& window) { return window->shown; });
-        if (shown && focused_ && keymap_) return roundtrip();
-        wl_display_flush(display_);
+        if (shown && focused_ && keymap_) {
+            roundtrip();
+            return true;
+        }
+        client_->flush();
         pollfd ready{fd(), POLLIN, 0};
         poll(&ready, 1, 10);
-        if (!dispatch()) return false;
+        dispatch();
     }
     die("no window got the keyboard focus within 5 seconds");
 }
@@ -411,58 +333,67 @@ bool Windows::start(const Options& options) {
 // is chosen). Where KDE's fake input is offered, its device serves as both. The keyboard is made
 // the seat's current one the way typing makes it, by a modifier state change: a lock toggled on and
 // off, which types nothing.
-bool Windows::standIn(const char* layout) {
-    const std::uint32_t capabilities = capabilities_;
-    if (fakeInput_) {
+bool Windows::standIn(const Options& options) {
+    const char* layout = options.layout;
+    const std::uint32_t capabilities = client_->seatCapabilities();
+    if (client_->fakeInput()) {
         // KWin's fake input device is a pointer and a keyboard, with KWin's keymap.
         if (layout) die("--layout needs a compositor with virtual keyboards");
-        org_kde_kwin_fake_input_authenticate(fakeInput_, "inputfeed observer", "test stand-ins");
-        return roundtrip();
+        org_kde_kwin_fake_input_authenticate(client_->fakeInput(), "inputfeed observer",
+                                             "test stand-ins");
+        roundtrip();
+        return true;
     }
-    if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && pointerManager_) {
-        standInPointer_ =
-            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(pointerManager_, seat_);
+    if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && client_->pointerManager()) {
+        standInPointer_ = zwlr_virtual_pointer_manager_v1_create_virtual_pointer(
+            client_->pointerManager(), client_->seat());
     }
-    if (!layout && ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) || !keyboardManager_)) {
-        return roundtrip();
+    if (!layout && ((capabilities & WL_SEAT_CAPABILITY_KEYBOARD) || !client_->keyboardManager())) {
+        roundtrip();
+        return true;
     }
-    if (!keyboardManager_) die("the compositor offers no virtual keyboard for --layout");
-    const xkb_rule_names names{"evdev", "pc105", layout ? layout : "us", "", ""};
-    xkb_keymap* keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
-    if (!keymap) die("cannot compile the keymap of that layout");
-    char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
-    const xkb_mod_index_t numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
-    xkb_keymap_unref(keymap);
-    const std::size_t size = std::strlen(text) + 1;
-    const int fd = memoryFile(size);
-    if (pwrite(fd, text, size, 0) != static_cast<ssize_t>(size)) die("cannot write the keymap");
-    std::free(text);
-    standInKeyboard_ =
-        zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(keyboardManager_, seat_);
-    zwp_virtual_keyboard_v1_keymap(standInKeyboard_, WL_KEYBOARD_KEYMAP_FORMAT_XKB_V1, fd,
-                                   static_cast<std::uint32_t>(size));
-    close(fd);
-    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, 1u << numLock, 0);
+    if (!client_->keyboardManager()) die("the compositor offers no virtual keyboard for --layout");
+    xkb_mod_index_t numLock = 0;
+    const auto keyboard = [&](const char* from) {
+        const xkb_rule_names names{"evdev", "pc105", from ? from : "us", "", ""};
+        xkb_keymap* keymap = nullptr;
+        if (from && std::strchr(from, '/')) {  // a keymap file
+            if (FILE* file = std::fopen(from, "r")) {
+                keymap = xkb_keymap_new_from_file(xkb_, file, XKB_KEYMAP_FORMAT_TEXT_V1,
+                                                  XKB_KEYMAP_COMPILE_NO_FLAGS);
+                std::fclose(file);
+            }
+        } else {
+            keymap = xkb_keymap_new_from_names(xkb_, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
+        }
+        if (!keymap) die("cannot compile the keymap of that layout");
+        char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);
+        numLock = xkb_keymap_mod_get_index(keymap, XKB_MOD_NAME_NUM);
+        xkb_keymap_unref(keymap);
+        auto* made = zwp_virtual_keyboard_manager_v1_create_virtual_keyboard(
+            client_->keyboardManager(), client_->seat());
+        if (!text || !wayland::uploadKeymap(made, text)) die("cannot write the keymap");
+        std::free(text);
+        return made;
+    };
+    standInKeyboard_ = keyboard(layout);
+    const std::uint32_t lock = numLock < 32 ? 1u << numLock : 1u;
+    zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, lock, 0);
     zwp_virtual_keyboard_v1_modifiers(standInKeyboard_, 0, 0, 0, 0);
-    return roundtrip();
-}
-
-// One read stops where a message carrying file descriptors begins, so it
-// reads until nothing is left.
-bool Windows::dispatch() {
-    for (;;) {
-        while (wl_display_prepare_read(display_) != 0) {
-            if (wl_display_dispatch_pending(display_) < 0) return false;
+    // The seat's current keyboard switching between it and a US one, as when
+    // two keyboards are typed on in turn: each switch sends every client a keymap.
+    zwp_virtual_keyboard_v1* other = options.switches ? keyboard("us") : nullptr;
+    for (unsigned i = 0; i < options.switches; ++i) {
+        zwp_virtual_keyboard_v1_modifiers(i % 2 ? other : standInKeyboard_, 0, 0,
+                                          i % 4 < 2 ? lock : 0, 0);
+        if (i % 16 == 15) {
+            roundtrip();
+            usleep(3000);
         }
-        pollfd ready{fd(), POLLIN, 0};
-        if (poll(&ready, 1, 0) <= 0) {
-            wl_display_cancel_read(display_);
-            break;
-        }
-        if (wl_display_read_events(display_) < 0) return false;
     }
-    if (wl_display_dispatch_pending(display_) < 0) return false;
-    return wl_display_flush(display_) >= 0 || errno == EAGAIN;
+    if (other) zwp_virtual_keyboard_v1_destroy(other);
+    roundtrip();
+    return true;
 }
 
 const Windows::Window* Windows::windowOf(wl_surface* surface) const {

@@ -4,23 +4,18 @@
 // pointer and keyboard input its windows receive in global logical
 // coordinates. The Wayland observer and the Wayland benchmarks are built on it.
 
-#include <wayland-client.h>
 #include <xkbcommon/xkbcommon.h>
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "platform/wayland_client.h"
+
 struct xdg_wm_base;
 struct xdg_surface;
 struct xdg_toplevel;
-struct zxdg_output_manager_v1;
-struct zxdg_output_v1;
-struct zwp_virtual_keyboard_manager_v1;
-struct zwp_virtual_keyboard_v1;
-struct zwlr_virtual_pointer_manager_v1;
 struct zwlr_virtual_pointer_v1;
-struct org_kde_kwin_fake_input;
 
 namespace inputfeed::observe {
 
@@ -41,9 +36,10 @@ public:
 class Windows {
 public:
     struct Options {
-        const char* layout = nullptr;  // XKB layout of the stand-in keyboard
+        const char* layout = nullptr;  // XKB layout of the stand-in keyboard, or a keymap file
         const double* home = nullptr;  // (x, y) to move the pointer to first, unreported
-        bool windows = true;           // false: only the stand-ins
+        bool windows = true;           // false: only the stand-ins, deaf to input
+        unsigned switches = 0;         // of the seat's current keyboard, after the stand-ins
     };
 
     // Connects, shows the windows and waits until one has the keyboard focus.
@@ -55,50 +51,41 @@ public:
     Windows(const Windows&) = delete;
     Windows& operator=(const Windows&) = delete;
 
-    int fd() const { return wl_display_get_fd(display_); }
-    // Reads what has arrived and reports it; false when the connection is gone.
-    bool dispatch();
+    int fd() const { return client_->fd(); }
+    // Reads what has arrived and reports it.
+    void dispatch() { client_->dispatch(); }
     // Moves the pointer with the stand-in (or fake input) device, at once.
     void send(double x, double y);
     // Waits until the compositor has sent everything that happened before.
-    bool roundtrip() { return wl_display_roundtrip(display_) >= 0; }
+    void roundtrip() { client_->roundtrip(); }
 
-    struct Output;
     struct Window;
 
 private:
     explicit Windows(InputSink& sink);
     bool start(const Options& options);
-    bool standIn(const char* layout);
+    bool standIn(const Options& options);
     bool moveTo(double x, double y);
     const Window* windowOf(wl_surface* surface) const;
 
     static void global(void*, wl_registry*, std::uint32_t, const char*, std::uint32_t);
-    static void globalRemove(void*, wl_registry*, std::uint32_t) {}
 
     friend struct Listeners;
     InputSink& sink_;
-    wl_display* display_ = nullptr;
-    wl_registry* registry_ = nullptr;
+    std::unique_ptr<wayland::Client> client_;
     wl_compositor* compositor_ = nullptr;
     wl_shm* shm_ = nullptr;
-    wl_seat* seat_ = nullptr;
     wl_pointer* pointer_ = nullptr;
     wl_keyboard* keyboard_ = nullptr;
     xdg_wm_base* wmBase_ = nullptr;
-    zxdg_output_manager_v1* outputManager_ = nullptr;
-    zwp_virtual_keyboard_manager_v1* keyboardManager_ = nullptr;
-    zwlr_virtual_pointer_manager_v1* pointerManager_ = nullptr;
     zwp_virtual_keyboard_v1* standInKeyboard_ = nullptr;
     zwlr_virtual_pointer_v1* standInPointer_ = nullptr;
-    org_kde_kwin_fake_input* fakeInput_ = nullptr;
-    std::uint32_t capabilities_ = 0;
-    std::vector<std::unique_ptr<Output>> outputs_;
     std::vector<std::unique_ptr<Window>> windows_;
 
     const Window* pointerWindow_ = nullptr;
     double pointerX_ = 0, pointerY_ = 0;  // on pointerWindow_
     bool focused_ = false;
+    bool listening_ = true;
     std::uint32_t modifiers_ = 0;
     xkb_context* xkb_ = nullptr;
     xkb_keymap* keymap_ = nullptr;
