@@ -36,7 +36,7 @@ Probe checkGnome() {
     sd_bus* opened = nullptr;
     int status = sd_bus_open_user(&opened);
     const std::unique_ptr<sd_bus, BusClose> bus(opened);
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, which C++ compilers flag as a C99 literal
     sd_bus_message* answer = nullptr;
     if (status >= 0) {
         status = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
