@@ -193,10 +193,18 @@ std::unique_ptr<Platform> openX11Platform() {
     const char* name = std::getenv("DISPLAY");
     Display* display = XOpenDisplay(nullptr);
     if (!display) {
+        // Each message says what to do next; inputfeed-check names the way in that is missing.
         if (name && *name) {
-            std::fprintf(stderr, "inputfeed: cannot open display \"%s\"\n", name);
+            std::fprintf(stderr,
+                         "inputfeed: cannot open display \"%s\": is an X server running there, "
+                         "and may this user connect to it (XAUTHORITY)? inputfeed-check tells "
+                         "what is missing\n",
+                         name);
         } else {
-            std::fputs("inputfeed: cannot open display (DISPLAY is not set)\n", stderr);
+            std::fputs("inputfeed: cannot open display (DISPLAY is not set): run it inside the "
+                       "desktop session, or set DISPLAY to its X server; inputfeed-check tells "
+                       "what is missing, inputfeed-trace is the dry run that needs no desktop\n",
+                       stderr);
         }
         return nullptr;
     }
@@ -205,7 +213,9 @@ std::unique_ptr<Platform> openX11Platform() {
     int major = 0;
     int minor = 0;
     if (!XTestQueryExtension(display, &eventBase, &errorBase, &major, &minor)) {
-        std::fprintf(stderr, "inputfeed: the X server on \"%s\" has no XTEST extension\n",
+        std::fprintf(stderr,
+                     "inputfeed: the X server on \"%s\" has no XTEST extension: start it "
+                     "without \"-extension XTEST\" (Xorg and Xvfb have it by default)\n",
                      DisplayString(display));
         XCloseDisplay(display);
         return nullptr;

@@ -59,11 +59,17 @@ renamed)
 errors)
     n=4000  # a display number nobody serves
     while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" env -u DISPLAY "$INPUTFEED"
-    expect_exit_1 "inputfeed: cannot open display (DISPLAY is not set)" env DISPLAY= "$INPUTFEED"
-    expect_exit_1 "inputfeed: cannot open display \":$n\"" env DISPLAY=":$n" "$INPUTFEED"
+    unset_display="inputfeed: cannot open display (DISPLAY is not set): run it inside the desktop\
+ session, or set DISPLAY to its X server; inputfeed-check tells what is missing, inputfeed-trace\
+ is the dry run that needs no desktop"
+    expect_exit_1 "$unset_display" env -u DISPLAY "$INPUTFEED"
+    expect_exit_1 "$unset_display" env DISPLAY= "$INPUTFEED"
+    expect_exit_1 "inputfeed: cannot open display \":$n\": is an X server running there, and may\
+ this user connect to it (XAUTHORITY)? inputfeed-check tells what is missing" \
+        env DISPLAY=":$n" "$INPUTFEED"
     server -tst
-    expect_exit_1 "inputfeed: the X server on \"$DISPLAY\" has no XTEST extension" "$INPUTFEED"
+    expect_exit_1 "inputfeed: the X server on \"$DISPLAY\" has no XTEST extension: start it without\
+ \"-extension XTEST\" (Xorg and Xvfb have it by default)" "$INPUTFEED"
     # A closed standard descriptor must not be reused for the X connection: the agent would
     # read the server as its input, or write its message into the connection, and hang.
     status=0
