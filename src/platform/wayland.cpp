@@ -384,22 +384,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Platform> openWaylandPlatform() {
+std::unique_ptr<Platform> openWaylandPlatform(std::string& missing) {
     auto connection = Connection::open();
     if (!connection) return nullptr;
     const char* name = connection->name();
     const bool wlroots = connection->pointerManager() && connection->keyboardManager();
     if (!wlroots && !connection->fakeInput()) {
         // Posting through XTEST instead would reach only Xwayland's windows.
-        std::string missing;
         if (!connection->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1, ";
         if (!connection->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1, ";
         missing.resize(missing.size() - 2);
-        std::fprintf(stderr,
-                     "inputfeed: the Wayland compositor on \"%s\" offers no way to post input: "
-                     "it lacks %s and org_kde_kwin_fake_input (which KDE offers only to programs "
-                     "named in a .desktop file)\n",
-                     name, missing.c_str());
         return nullptr;
     }
     if (!connection->seat() && wlroots) {
