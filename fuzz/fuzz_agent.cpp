@@ -83,9 +83,9 @@ std::vector<std::string> expectedEvents(std::string_view stream) {
         if (terminated && line.ends_with('\r')) line.remove_suffix(1);
         if (line.size() <= kMaxLineBytes) {
             if (const auto command = decodeCommand(line, decoder)) {
-                if (const EventRef event = dispatchCommand(*command, reference)) {
-                    reference.postEvent(event);
-                    reference.releaseEvent(event);
+                if (const auto event = dispatchCommand(*command, reference)) {
+                    reference.postEvent(*event);
+                    reference.releaseEvent(*event);
                 }
             }
         }

@@ -19,9 +19,9 @@ int runAgent(LineReader& reader, Platform& platform) {
 
         const std::optional<Command> command = decodeCommand(line.text, decoder);
         if (!command) continue;
-        if (const EventRef event = dispatchCommand(*command, platform)) {
-            platform.postEvent(event);
-            platform.releaseEvent(event);
+        if (const std::optional<Event> event = dispatchCommand(*command, platform)) {
+            platform.postEvent(*event);
+            platform.releaseEvent(*event);
         }
     }
     platform.flush();

@@ -8,10 +8,10 @@ namespace inputfeed {
 class LineReader;
 
 // Routes one command to its handler and returns the event the handler created,
-// or null. A command whose type begins with "pointer" and that has both
+// or nothing. A command whose type begins with "pointer" and that has both
 // coordinates is a pointer command; otherwise one with a key name is a keyboard
 // command; anything else is dropped.
-EventRef dispatchCommand(const Command& command, Platform& platform);
+std::optional<Event> dispatchCommand(const Command& command, Platform& platform);
 
 // The agent: requests trust once, then reads newline-delimited commands from
 // `inputFd` until end of input (or a read error), posting and releasing the

@@ -4,12 +4,12 @@
 
 namespace inputfeed {
 
-EventRef dispatchCommand(const Command& command, Platform& platform) {
+std::optional<Event> dispatchCommand(const Command& command, Platform& platform) {
     if (command.type.starts_with("pointer") && command.x && command.y) {
         return makePointerEvent(command, platform);
     }
     if (command.code) return makeKeyEvent(command, platform);
-    return nullptr;
+    return std::nullopt;
 }
 
 }  // namespace inputfeed

@@ -44,9 +44,9 @@ std::optional<VirtualKey> lookupKey(std::string_view name) {
     return it->virtualKey;
 }
 
-EventRef makeKeyEvent(const Command& command, Platform& platform) {
+std::optional<Event> makeKeyEvent(const Command& command, Platform& platform) {
     const std::optional<VirtualKey> key = lookupKey(*command.code);
-    if (!key) return nullptr;
+    if (!key) return std::nullopt;
     return platform.createKeyboardEvent(*key, command.type == "keyDown");
 }
 

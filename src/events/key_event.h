@@ -97,8 +97,8 @@ inline constexpr std::size_t kVirtualKeyLimit = 128;
 std::optional<VirtualKey> lookupKey(std::string_view name);
 
 // Creates the key event for a keyboard command: a press when `type` is exactly
-// "keyDown", a release otherwise. Expects `code` to be present. Returns null for
+// "keyDown", a release otherwise. Expects `code` to be present. Returns nothing for
 // a name not in macKeyCodes or when the platform creates no event.
-EventRef makeKeyEvent(const Command& command, Platform& platform);
+std::optional<Event> makeKeyEvent(const Command& command, Platform& platform);
 
 }  // namespace inputfeed

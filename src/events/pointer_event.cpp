@@ -2,7 +2,7 @@
 
 namespace inputfeed {
 
-EventRef makePointerEvent(const Command& command, Platform& platform) {
+std::optional<Event> makePointerEvent(const Command& command, Platform& platform) {
     const ButtonRow row = buttonRow(command.button);
     EventType type = kCGEventMouseMoved;
     if (command.type == "pointerDown") {

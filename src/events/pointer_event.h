@@ -26,7 +26,7 @@ constexpr ButtonRow buttonRow(std::optional<std::int64_t> button) {
 
 // Creates the mouse event for a pointer command: a press for "pointerDown", a
 // release for "pointerUp", a move for any other type. Expects `x` and `y` to be
-// present. Returns null when the platform creates no event.
-EventRef makePointerEvent(const Command& command, Platform& platform);
+// present. Returns nothing when the platform creates no event.
+std::optional<Event> makePointerEvent(const Command& command, Platform& platform);
 
 }  // namespace inputfeed

@@ -11,18 +11,6 @@
 namespace inputfeed {
 namespace {
 
-// The core never looks inside an EventRef: here it is the CGEventRef itself,
-// carried through the core as an opaque pointer and turned back into a
-// CGEventRef before it reaches the platform. PlatformEvent is never defined in
-// this backend, and a pointer converted to another object pointer type and back
-// is the same pointer, so the round trip is exact.
-EventRef toEventRef(CGEventRef event) {
-    return reinterpret_cast<EventRef>(event);
-}
-CGEventRef toCGEvent(EventRef event) {
-    return reinterpret_cast<CGEventRef>(event);
-}
-
 // The options of the one trust request: {kAXTrustedCheckOptionPrompt: true}.
 // Built on first use and never released, so it lives until the process exits.
 CFDictionaryRef trustOptions() {
@@ -47,31 +35,41 @@ public:
         (void)AXIsProcessTrustedWithOptions(trustOptions());
     }
 
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
+    // Each creation keeps the CGEventRef it made; the agent holds one event at a
+    // time, so posting and releasing it find it here.
+    std::optional<Event> createMouseEvent(EventType type, double x, double y,
+                                          MouseButton button) override {
         // No event source: the event carries the system's default state. The
         // position is in global display points, origin at the top-left of the
         // main display, passed through as given.
-        return toEventRef(CGEventCreateMouseEvent(nullptr, static_cast<CGEventType>(type),
-                                                  CGPointMake(x, y),
-                                                  static_cast<CGMouseButton>(button)));
+        live_ = CGEventCreateMouseEvent(nullptr, static_cast<CGEventType>(type), CGPointMake(x, y),
+                                        static_cast<CGMouseButton>(button));
+        if (!live_) return std::nullopt;
+        return Event{.type = type, .x = x, .y = y, .button = button};
     }
 
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        return toEventRef(CGEventCreateKeyboardEvent(nullptr, virtualKey, keyDown));
+    std::optional<Event> createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
+        live_ = CGEventCreateKeyboardEvent(nullptr, virtualKey, keyDown);
+        if (!live_) return std::nullopt;
+        return Event{.kind = Event::Kind::keyboard, .virtualKey = virtualKey, .keyDown = keyDown};
     }
 
-    void postEvent(EventRef event) override {
+    void postEvent(const Event&) override {
         // The HID tap is where hardware input enters the system, so the event is
         // seen by every later tap and application as if from a device. The
         // global constant is named explicitly: platform.h has an integer of the
         // same name, which CGEventPost's enumeration parameter does not accept.
-        if (event) CGEventPost(::kCGHIDEventTap, toCGEvent(event));
+        if (live_) CGEventPost(::kCGHIDEventTap, live_);
     }
 
-    void releaseEvent(EventRef event) override {
+    void releaseEvent(const Event&) override {
         // CFRelease(NULL) crashes on macOS, so a null handle is never passed on.
-        if (event) CFRelease(toCGEvent(event));
+        if (live_) CFRelease(live_);
+        live_ = nullptr;
     }
+
+private:
+    CGEventRef live_ = nullptr;
 };
 
 }  // namespace

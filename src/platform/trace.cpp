@@ -9,18 +9,6 @@
 
 namespace inputfeed {
 
-// The loop holds at most one event at a time, so the backend keeps a single
-// slot and hands out its address: no allocation per event.
-struct PlatformEvent {
-    bool keyboard = false;
-    EventType type = 0;
-    double x = 0;
-    double y = 0;
-    MouseButton button = 0;
-    VirtualKey virtualKey = 0;
-    bool keyDown = false;
-};
-
 namespace {
 
 class TracePlatform final : public Platform {
@@ -32,32 +20,24 @@ public:
         used_ += formatTrustLine(out_ + used_);
     }
 
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        slot_ = {};
-        slot_.type = type;
-        slot_.x = x;
-        slot_.y = y;
-        slot_.button = button;
-        return &slot_;
+    std::optional<Event> createMouseEvent(EventType type, double x, double y,
+                                          MouseButton button) override {
+        return Event{.type = type, .x = x, .y = y, .button = button};
     }
 
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        slot_ = {};
-        slot_.keyboard = true;
-        slot_.virtualKey = virtualKey;
-        slot_.keyDown = keyDown;
-        return &slot_;
+    std::optional<Event> createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
+        return Event{.kind = Event::Kind::keyboard, .virtualKey = virtualKey, .keyDown = keyDown};
     }
 
-    void postEvent(EventRef event) override {
+    void postEvent(const Event& event) override {
         makeRoom();
-        used_ += event->keyboard ? formatKeyLine(out_ + used_, event->virtualKey, event->keyDown)
-                                 : formatMouseLine(out_ + used_, event->type, event->x, event->y,
-                                                   event->button);
+        used_ += event.kind == Event::Kind::keyboard
+                     ? formatKeyLine(out_ + used_, event.virtualKey, event.keyDown)
+                     : formatMouseLine(out_ + used_, event.type, event.x, event.y, event.button);
     }
 
-    // Nothing to give back: the slot is reused by the next creation.
-    void releaseEvent(EventRef) override {}
+    // Nothing to give back: the event is a plain value.
+    void releaseEvent(const Event&) override {}
 
     void flush() override {
         // Once the output is gone (closed, no reader, full disk) the report can
@@ -72,7 +52,6 @@ private:
         if (sizeof out_ - used_ < kMaxTraceLine) flush();
     }
 
-    PlatformEvent slot_;
     std::size_t used_ = 0;
     bool broken_ = false;
     char out_[std::size_t{64} << 10];

@@ -19,7 +19,7 @@
 
 #include "events/key_event.h"
 #include "fake-input-client-protocol.h"
-#include "platform/event_slot.h"
+#include "platform/device_platform.h"
 #include "platform/linux_backends.h"
 #include "platform/wayland_connection.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -29,22 +29,11 @@ namespace inputfeed {
 
 namespace {
 
-// One created event: evdev button or key codes, global logical coordinates.
-struct WaylandEvent {
-    enum class Kind : unsigned char { motion, button, key } kind = Kind::motion;
-    bool down = false;
-    std::uint32_t code = 0;
-    double x = 0;
-    double y = 0;
-};
-
 using wayland::Box;
 using wayland::Connection;
 
-// evdev codes of the pointer buttons (linux/input-event-codes.h).
-constexpr std::uint32_t kButtonLeft = 0x110;
-constexpr std::uint32_t kButtonRight = 0x111;
-constexpr std::uint32_t kButtonMiddle = 0x112;
+// evdev codes of the pointer buttons by Button (linux/input-event-codes.h).
+constexpr std::array<std::uint32_t, 3> kButtonCodes{0x110, 0x112, 0x111};
 
 // evdev key codes by virtual key, from the one key table; 0 for no key.
 constexpr auto evdevCodes = [] {
@@ -170,7 +159,7 @@ private:
     std::bitset<128> held_;
 };
 
-class WaylandPlatform final : public Platform {
+class WaylandPlatform final : public DevicePlatform {
 public:
     explicit WaylandPlatform(std::unique_ptr<Connection> connection)
         : connection_(std::move(connection)) {}
@@ -216,66 +205,25 @@ public:
                                              "posts the input its controlling program sends");
     }
 
-    void requestTrust() override {}
-
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        WaylandEvent event;
-        event.x = x;
-        event.y = y;
-        const MouseAction action = mouseAction(type);
-        if (action == MouseAction::none) return nullptr;
-        if (action != MouseAction::move) {
-            event.kind = WaylandEvent::Kind::button;
-            event.down = action == MouseAction::press;
-            switch (button) {
-                case kCGMouseButtonLeft: event.code = kButtonLeft; break;
-                case kCGMouseButtonCenter: event.code = kButtonMiddle; break;
-                case kCGMouseButtonRight: event.code = kButtonRight; break;
-                default: return nullptr;
-            }
-        }
-        return slot_.take(event);
-    }
-
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        if (virtualKey >= evdevCodes.size() || evdevCodes[virtualKey] == 0) return nullptr;
-        WaylandEvent event;
-        event.kind = WaylandEvent::Kind::key;
-        event.down = keyDown;
-        event.code = evdevCodes[virtualKey];
-        return slot_.take(event);
-    }
-
-    void postEvent(EventRef handle) override {
-        const WaylandEvent* event = slot_.live(handle);
-        if (!event) return;
-        connection_->eventStarting();
-        if (event->kind == WaylandEvent::Kind::key) {
-            pressKey(event->code, event->down);
-        } else {
-            // A press or release happens where the command says, so it moves there first.
-            if (!moveTo(event->x, event->y)) return;
-            if (event->kind == WaylandEvent::Kind::button) pressButton(event->code, event->down);
-        }
-        connection_->eventSent();
-    }
-
-    void releaseEvent(EventRef event) override { slot_.release(event); }
-
     void flush() override { connection_->flush(); }
 
 private:
-    // False when there is no output to move on.
-    bool moveTo(double x, double y) {
+    bool hasKey(VirtualKey virtualKey) const override {
+        return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
+    }
+
+    // With no output there is nowhere to move, and so no place for a press.
+    void moveTo(double x, double y) override {
+        connection_->eventStarting();
         const Box& box = connection_->layout();
-        if (box.empty()) return false;
+        if (box.empty()) return;
         const std::int64_t sx = toSubpixels(x, box.x, box.width);
         const std::int64_t sy = toSubpixels(y, box.y, box.height);
         if (auto* fake = connection_->fakeInput(); fake && !pointer_) {
             // KWin takes global coordinates; wl_fixed is the same 1/256 unit.
             org_kde_kwin_fake_input_pointer_motion_absolute(fake, static_cast<wl_fixed_t>(sx),
                                                             static_cast<wl_fixed_t>(sy));
-            return true;
+            return;
         }
         // The extent is the box in 1/256 units, so a position keeps its fraction.
         zwlr_virtual_pointer_v1_motion_absolute(pointer_, milliseconds(),
@@ -284,22 +232,25 @@ private:
                                                 static_cast<std::uint32_t>(box.width * 256),
                                                 static_cast<std::uint32_t>(box.height * 256));
         zwlr_virtual_pointer_v1_frame(pointer_);
-        return true;
     }
 
-    void pressButton(std::uint32_t button, bool down) {
+    void button(Button which, bool down) override {
+        if (connection_->layout().empty()) return;
+        const std::uint32_t code = kButtonCodes[static_cast<std::size_t>(which)];
         if (!pointer_) {
-            org_kde_kwin_fake_input_button(connection_->fakeInput(), button, down ? 1 : 0);
+            org_kde_kwin_fake_input_button(connection_->fakeInput(), code, down ? 1 : 0);
             return;
         }
         zwlr_virtual_pointer_v1_button(
-            pointer_, milliseconds(), button,
+            pointer_, milliseconds(), code,
             down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
         zwlr_virtual_pointer_v1_frame(pointer_);
     }
 
     // KWin applies its own layout and modifiers to fake keys.
-    void pressKey(std::uint32_t code, bool down) {
+    void key(VirtualKey virtualKey, bool down) override {
+        connection_->eventStarting();
+        const std::uint32_t code = evdevCodes[virtualKey];
         if (!keyboard_) {
             org_kde_kwin_fake_input_keyboard_key(connection_->fakeInput(), code, down ? 1 : 0);
             return;
@@ -309,6 +260,8 @@ private:
             down ? WL_KEYBOARD_KEY_STATE_PRESSED : WL_KEYBOARD_KEY_STATE_RELEASED);
         if (keymap_.press(code, down)) keymap_.sendModifiers(keyboard_);
     }
+
+    void eventDone() override { connection_->eventSent(); }
 
     void upload() {
         const std::string& text = keymap_.text();
@@ -379,7 +332,6 @@ private:
     Keymap keymap_;
     bool seatKeymapRead_ = false;
     bool following_ = false;
-    EventSlot<WaylandEvent> slot_;
 };
 
 }  // namespace

@@ -18,18 +18,11 @@
 #include <cstdio>
 
 #include "events/key_event.h"
-#include "platform/event_slot.h"
-#include "platform/platform.h"
+#include "platform/device_platform.h"
 
 namespace inputfeed {
 
 namespace {
-
-// One created event: the INPUT records one SendInput call posts.
-struct WindowsEvent {
-    std::array<INPUT, 2> inputs{};
-    UINT count = 0;
-};
 
 // How each key is sent: its set-1 scan code, whether it carries the E0 prefix,
 // and for E0 keys a fixed virtual key. Layouts may remap the VK of an E0 key's
@@ -93,82 +86,68 @@ LONG normalise(double value, Span span) {
     return static_cast<LONG>((2 * offset + 1) * 65536 / (2 * std::int64_t{span.extent}));
 }
 
-// The button flag of a press or release, or 0 for a move; MAXDWORD for neither.
-DWORD buttonFlag(EventType type, MouseButton button) {
-    const MouseAction action = mouseAction(type);
-    if (action == MouseAction::none) return MAXDWORD;
-    if (action == MouseAction::move) return 0;
-    const bool down = action == MouseAction::press;
-    switch (button) {
-        case kCGMouseButtonLeft: return down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-        case kCGMouseButtonRight: return down ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_RIGHTUP;
-        case kCGMouseButtonCenter: return down ? MOUSEEVENTF_MIDDLEDOWN : MOUSEEVENTF_MIDDLEUP;
-        default: return MAXDWORD;
+// The flags of a press and of a release, by Button.
+constexpr DWORD kButtonFlags[3][2] = {{MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP},
+                                      {MOUSEEVENTF_MIDDLEDOWN, MOUSEEVENTF_MIDDLEUP},
+                                      {MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP}};
+
+// Windows has no permission to ask for: SendInput is open to every process on
+// the interactive desktop, within the limits described at the top.
+class WindowsPlatform final : public DevicePlatform {
+private:
+    bool hasKey(VirtualKey virtualKey) const override {
+        return virtualKey < windowsKeys.size() && windowsKeys[virtualKey].scan != 0;
     }
-}
 
-class WindowsPlatform final : public Platform {
-public:
-    // Windows has no permission to ask for: SendInput is open to every process
-    // on the interactive desktop, within the limits described at the top.
-    void requestTrust() override {}
-
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        const DWORD flag = buttonFlag(type, button);
-        if (flag == MAXDWORD) return nullptr;
-        WindowsEvent event;
-        MOUSEINPUT& move = event.inputs[0].mi;
-        event.inputs[0].type = INPUT_MOUSE;
+    void moveTo(double x, double y) override {
+        MOUSEINPUT& move = next(INPUT_MOUSE).mi;
         move.dx = normalise(
             x, {GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_CXVIRTUALSCREEN)});
         move.dy = normalise(
             y, {GetSystemMetrics(SM_YVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN)});
         move.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | MOUSEEVENTF_VIRTUALDESK;
-        event.count = 1;
-        // The button goes in an INPUT of its own after the move: combined into
-        // one, a window may see the press at the previous pointer position.
-        if (flag != 0) {
-            event.inputs[1].type = INPUT_MOUSE;
-            event.inputs[1].mi.dwFlags = flag;
-            event.count = 2;
-        }
-        return slot_.take(event);
+    }
+
+    // The button goes in an INPUT of its own after the move: combined into one,
+    // a window may see the press at the previous pointer position.
+    void button(Button which, bool down) override {
+        next(INPUT_MOUSE).mi.dwFlags = kButtonFlags[static_cast<std::size_t>(which)][down ? 0 : 1];
     }
 
     // Scan code and VK together: a scan code alone (KEYEVENTF_SCANCODE) arrives
     // with VK 0 and types nothing under Wine, a VK alone arrives with scan code
     // 0. For a plain key the VK is what the foreground window's layout makes of
     // the scan code, so the key at that position acts as it would when typed.
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        if (virtualKey >= windowsKeys.size() || windowsKeys[virtualKey].scan == 0) return nullptr;
-        const WindowsKey& key = windowsKeys[virtualKey];
-        WindowsEvent event;
-        KEYBDINPUT& input = event.inputs[0].ki;
-        event.inputs[0].type = INPUT_KEYBOARD;
-        input.wScan = key.scan;
-        input.wVk = key.fixedVk;
-        if (!key.extended) {
+    void key(VirtualKey virtualKey, bool down) override {
+        const WindowsKey& entry = windowsKeys[virtualKey];
+        KEYBDINPUT& input = next(INPUT_KEYBOARD).ki;
+        input.wScan = entry.scan;
+        input.wVk = entry.fixedVk;
+        if (!entry.extended) {
             const HKL layout =
                 GetKeyboardLayout(GetWindowThreadProcessId(GetForegroundWindow(), nullptr));
-            input.wVk = static_cast<WORD>(MapVirtualKeyExW(key.scan, MAPVK_VSC_TO_VK_EX, layout));
+            input.wVk = static_cast<WORD>(MapVirtualKeyExW(entry.scan, MAPVK_VSC_TO_VK_EX, layout));
         }
         // A layout that gives the position no VK still gets the scan code.
-        input.dwFlags = (key.extended ? KEYEVENTF_EXTENDEDKEY : 0) |
-                        (input.wVk == 0 ? KEYEVENTF_SCANCODE : 0) | (keyDown ? 0 : KEYEVENTF_KEYUP);
-        event.count = 1;
-        return slot_.take(event);
+        input.dwFlags = (entry.extended ? KEYEVENTF_EXTENDEDKEY : 0) |
+                        (input.wVk == 0 ? KEYEVENTF_SCANCODE : 0) | (down ? 0 : KEYEVENTF_KEYUP);
     }
 
-    void postEvent(EventRef handle) override {
-        if (WindowsEvent* event = slot_.live(handle)) {
-            SendInput(event->count, event->inputs.data(), sizeof(INPUT));
-        }
+    // One SendInput call per event, so a move and its press arrive together.
+    void eventDone() override {
+        SendInput(count_, inputs_.data(), sizeof(INPUT));
+        count_ = 0;
     }
 
-    void releaseEvent(EventRef event) override { slot_.release(event); }
+    INPUT& next(DWORD type) {
+        INPUT& input = inputs_[count_++];
+        input = INPUT{};
+        input.type = type;
+        return input;
+    }
 
-private:
-    EventSlot<WindowsEvent> slot_;
+    std::array<INPUT, 2> inputs_{};
+    UINT count_ = 0;
 };
 
 // A service, or any process on a window station other than the interactive

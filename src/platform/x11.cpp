@@ -14,21 +14,12 @@
 #include <string_view>
 
 #include "events/key_event.h"
-#include "platform/event_slot.h"
+#include "platform/device_platform.h"
 #include "platform/linux_backends.h"
 
 namespace inputfeed {
 
 namespace {
-
-// One created event, in the terms the X server understands.
-struct X11Event {
-    enum class Kind : unsigned char { motion, button, key } kind = Kind::motion;
-    bool down = false;
-    unsigned int detail = 0;  // X button or X keycode
-    int x = 0;
-    int y = 0;
-};
 
 // X keycodes by virtual key; 0 marks a key this server lacks.
 using KeycodeTable = std::array<unsigned char, kVirtualKeyLimit>;
@@ -114,16 +105,6 @@ bool pointerOnScreen(Display* display, int screen) {
                          &y, &mask) != False;
 }
 
-// X buttons: 1 left, 2 middle, 3 right.
-unsigned int xButton(MouseButton button) {
-    switch (button) {
-        case kCGMouseButtonLeft: return 1;
-        case kCGMouseButtonCenter: return 2;
-        case kCGMouseButtonRight: return 3;
-        default: return 0;
-    }
-}
-
 // A server-side error about one request (say, a keycode another client just
 // remapped away) must not end the agent; like every other failure it is silent.
 int ignoreXError(Display*, XErrorEvent*) {
@@ -138,7 +119,7 @@ int lostServer(Display* display) {
     std::_Exit(1);
 }
 
-class X11Platform final : public Platform {
+class X11Platform final : public DevicePlatform {
 public:
     explicit X11Platform(Display* display)
         : display_(display),
@@ -154,63 +135,35 @@ public:
     X11Platform(const X11Platform&) = delete;
     X11Platform& operator=(const X11Platform&) = delete;
 
-    // Nothing to ask on X11: any client of the display may use XTEST, and the
-    // display was opened (and XTEST checked) before the agent started.
-    void requestTrust() override {}
-
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
-        X11Event event;
-        event.x = toWireCoordinate(x);
-        event.y = toWireCoordinate(y);
-        const MouseAction action = mouseAction(type);
-        if (action == MouseAction::none) return nullptr;
-        if (action != MouseAction::move) {
-            event.kind = X11Event::Kind::button;
-            event.down = action == MouseAction::press;
-            event.detail = xButton(button);
-            if (event.detail == 0) return nullptr;
-        }
-        return slot_.take(event);
-    }
-
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        if (virtualKey >= keycodes_.size() || keycodes_[virtualKey] == 0) return nullptr;
-        X11Event event;
-        event.kind = X11Event::Kind::key;
-        event.down = keyDown;
-        event.detail = keycodes_[virtualKey];
-        return slot_.take(event);
-    }
-
-    // Queues the requests in Xlib's output buffer; flush() sends them, so a burst
-    // of lines goes out in one write.
-    void postEvent(EventRef handle) override {
-        const X11Event* event = slot_.live(handle);
-        if (!event) return;
-        const Bool down = event->down ? True : False;
-        if (event->kind == X11Event::Kind::key) {
-            XTestFakeKeyEvent(display_, event->detail, down, CurrentTime);
-            return;
-        }
-        // A press or release happens where the command says, so it moves there first.
-        enterScreen(*event);
-        XTestFakeMotionEvent(display_, screen_, event->x, event->y, CurrentTime);
-        if (event->kind == X11Event::Kind::button) {
-            XTestFakeButtonEvent(display_, event->detail, down, CurrentTime);
-        }
-    }
-
-    void releaseEvent(EventRef event) override { slot_.release(event); }
-
+    // The requests wait in Xlib's output buffer until here, so a burst of lines
+    // goes out in one write.
     void flush() override { XFlush(display_); }
 
 private:
-    // The server moves a fake motion on whichever screen holds the pointer,
-    // whatever screen it names; so the first move takes the pointer across.
-    void enterScreen(const X11Event& event) {
-        if (!onOtherScreen_) return;
-        XWarpPointer(display_, None, RootWindow(display_, screen_), 0, 0, 0, 0, event.x, event.y);
-        onOtherScreen_ = false;
+    bool hasKey(VirtualKey virtualKey) const override {
+        return virtualKey < keycodes_.size() && keycodes_[virtualKey] != 0;
+    }
+
+    void moveTo(double x, double y) override {
+        const int wireX = toWireCoordinate(x);
+        const int wireY = toWireCoordinate(y);
+        // The server moves a fake motion on whichever screen holds the pointer,
+        // whatever screen it names; so the first move takes the pointer across.
+        if (onOtherScreen_) {
+            XWarpPointer(display_, None, RootWindow(display_, screen_), 0, 0, 0, 0, wireX, wireY);
+            onOtherScreen_ = false;
+        }
+        XTestFakeMotionEvent(display_, screen_, wireX, wireY, CurrentTime);
+    }
+
+    // X buttons: 1 left, 2 middle, 3 right.
+    void button(Button which, bool down) override {
+        XTestFakeButtonEvent(display_, static_cast<unsigned>(which) + 1, down ? True : False,
+                             CurrentTime);
+    }
+
+    void key(VirtualKey virtualKey, bool down) override {
+        XTestFakeKeyEvent(display_, keycodes_[virtualKey], down ? True : False, CurrentTime);
     }
 
     Display* display_;
@@ -220,7 +173,6 @@ private:
     int screen_;
     KeycodeTable keycodes_;
     bool onOtherScreen_;  // the pointer is on another screen than screen_
-    EventSlot<X11Event> slot_;
 };
 
 }  // namespace

@@ -8,18 +8,13 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace inputfeed {
-
-struct PlatformEvent {
-    std::string text;
-    bool released = false;
-};
 
 class RecordingPlatform final : public Platform {
 public:
@@ -29,38 +24,44 @@ public:
     std::vector<std::size_t> flushMarks;  // posted.size() at each flush
 
     void requestTrust() override { posted.push_back("trust"); }
-    EventRef createMouseEvent(EventType type, double x, double y, MouseButton button) override {
+    std::optional<Event> createMouseEvent(EventType type, double x, double y,
+                                          MouseButton button) override {
+        return create(Event{.type = type, .x = x, .y = y, .button = button});
+    }
+    std::optional<Event> createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
+        return create(
+            Event{.kind = Event::Kind::keyboard, .virtualKey = virtualKey, .keyDown = keyDown});
+    }
+    // The text comes from the event posted, so that it shows the event the loop was handed.
+    void postEvent(const Event& event) override {
+        if (!alive_) return faults.push_back("posted an event not alive");
         char text[80];  // 17 digits tell every double apart, and -0 from 0
-        std::snprintf(text, sizeof text, "mouse %u %.17g %.17g %u", type, x, y, button);
-        return create(text);
+        if (event.kind == Event::Kind::keyboard) {
+            std::snprintf(text, sizeof text, "key %u %s", event.virtualKey,
+                          event.keyDown ? "down" : "up");
+        } else {
+            std::snprintf(text, sizeof text, "mouse %u %.17g %.17g %u", event.type, event.x,
+                          event.y, event.button);
+        }
+        posted.push_back(text);
     }
-    EventRef createKeyboardEvent(VirtualKey virtualKey, bool keyDown) override {
-        return create("key " + std::to_string(virtualKey) + (keyDown ? " down" : " up"));
-    }
-    void postEvent(EventRef event) override {
-        if (!alive(event)) return faults.push_back("posted an event not alive");
-        posted.push_back(event->text);
-    }
-    void releaseEvent(EventRef event) override {
-        if (!alive(event)) return faults.push_back("released an event not alive");
-        event->released = true;
+    void releaseEvent(const Event&) override {
+        if (!alive_) return faults.push_back("released an event not alive");
+        alive_ = false;
     }
     void flush() override { flushMarks.push_back(posted.size()); }
 
     // Whether the last event created is still unreleased.
-    bool outstanding() const { return !events_.empty() && !events_.back().released; }
+    bool outstanding() const { return alive_; }
 
 private:
-    EventRef create(std::string text) {
-        if (outstanding()) faults.push_back("created an event while another was alive");
-        return &events_.emplace_back(PlatformEvent{std::move(text)});
-    }
-    // Alive: created last and not yet released.
-    bool alive(EventRef event) const {
-        return !events_.empty() && event == &events_.back() && !event->released;
+    Event create(const Event& event) {
+        if (alive_) faults.push_back("created an event while another was alive");
+        alive_ = true;
+        return event;
     }
 
-    std::deque<PlatformEvent> events_;  // a deque keeps every event where it was created
+    bool alive_ = false;  // created and not yet released
 };
 
 }  // namespace inputfeed

@@ -1,0 +1,60 @@
+#include "platform/device_platform.h"
+
+namespace inputfeed {
+namespace {
+
+enum class Action : std::uint8_t { none, move, press, release };
+
+constexpr Action actionOf(EventType type) {
+    switch (type) {
+        case kCGEventMouseMoved: return Action::move;
+        case kCGEventLeftMouseDown:
+        case kCGEventRightMouseDown:
+        case kCGEventOtherMouseDown: return Action::press;
+        case kCGEventLeftMouseUp:
+        case kCGEventRightMouseUp:
+        case kCGEventOtherMouseUp: return Action::release;
+        default: return Action::none;
+    }
+}
+
+constexpr std::optional<Button> buttonOf(MouseButton button) {
+    switch (button) {
+        case kCGMouseButtonLeft: return Button::left;
+        case kCGMouseButtonCenter: return Button::middle;
+        case kCGMouseButtonRight: return Button::right;
+        default: return std::nullopt;
+    }
+}
+
+}  // namespace
+
+std::optional<Event> DevicePlatform::createMouseEvent(EventType type, double x, double y,
+                                                      MouseButton button) {
+    const Action action = actionOf(type);
+    // A move carries a button too, which it does not use.
+    if (action == Action::none || (action != Action::move && !buttonOf(button))) {
+        return std::nullopt;
+    }
+    return Event{.type = type, .x = x, .y = y, .button = button};
+}
+
+std::optional<Event> DevicePlatform::createKeyboardEvent(VirtualKey virtualKey, bool keyDown) {
+    if (!hasKey(virtualKey)) return std::nullopt;
+    return Event{.kind = Event::Kind::keyboard, .virtualKey = virtualKey, .keyDown = keyDown};
+}
+
+void DevicePlatform::postEvent(const Event& event) {
+    if (event.kind == Event::Kind::keyboard) {
+        key(event.virtualKey, event.keyDown);
+    } else {
+        const Action action = actionOf(event.type);
+        const std::optional<Button> pressed = buttonOf(event.button);
+        if (action == Action::none || (action != Action::move && !pressed)) return;
+        moveTo(event.x, event.y);
+        if (action != Action::move) button(*pressed, action == Action::press);
+    }
+    eventDone();
+}
+
+}  // namespace inputfeed
