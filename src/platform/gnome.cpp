@@ -105,15 +105,15 @@ public:
         session_ = path;
         sd_bus_message_unref(reply);
         char* id = nullptr;
-        if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(),
-                                       kRemoteSession, "SessionId", &error.error, &id) < 0) {
+        if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession,
+                                       "SessionId", &error.error, &id) < 0) {
             return refused(error.text());
         }
         const std::string sessionId = id;
         std::free(id);
         watch();
-        if (!call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession",
-                  &reply, "a{sv}", 1, "remote-desktop-session-id", "s", sessionId.c_str()) ||
+        if (!call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession", &reply,
+                  "a{sv}", 1, "remote-desktop-session-id", "s", sessionId.c_str()) ||
             !read(reply, "o", &path)) {
             return false;
         }
@@ -166,20 +166,18 @@ protected:
     void moveTo(double x, double y) override {
         if (monitors_.empty()) return;
         // Whole layout pixels, inside the box around the monitors.
-        const auto px = static_cast<std::int64_t>(
-            std::round(std::clamp(x, static_cast<double>(box_.x),
-                                  static_cast<double>(box_.x + box_.width - 1))));
-        const auto py = static_cast<std::int64_t>(
-            std::round(std::clamp(y, static_cast<double>(box_.y),
-                                  static_cast<double>(box_.y + box_.height - 1))));
+        const auto px = static_cast<std::int64_t>(std::round(std::clamp(
+            x, static_cast<double>(box_.x), static_cast<double>(box_.x + box_.width - 1))));
+        const auto py = static_cast<std::int64_t>(std::round(std::clamp(
+            y, static_cast<double>(box_.y), static_cast<double>(box_.y + box_.height - 1))));
         // The monitor the point lies on, else the nearest one.
         const Monitor* best = nullptr;
         std::int64_t bestDistance = 0;
         for (const Monitor& monitor : monitors_) {
             const std::int64_t dx =
                 std::max({monitor.x - px, std::int64_t{0}, px - (monitor.x + monitor.width - 1)});
-            const std::int64_t dy = std::max(
-                {monitor.y - py, std::int64_t{0}, py - (monitor.y + monitor.height - 1)});
+            const std::int64_t dy =
+                std::max({monitor.y - py, std::int64_t{0}, py - (monitor.y + monitor.height - 1)});
             const std::int64_t distance = dx * dx + dy * dy;
             if (!best || distance < bestDistance) {
                 best = &monitor;
@@ -233,8 +231,8 @@ private:
         unanswered_ = 0;
         Error error;
         char* id = nullptr;
-        if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(),
-                                       kRemoteSession, "SessionId", &error.error, &id) < 0) {
+        if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession,
+                                       "SessionId", &error.error, &id) < 0) {
             if (closed_) fail("GNOME closed the remote-desktop session");
             fail("lost the connection to GNOME's remote desktop");
         }
@@ -250,8 +248,8 @@ private:
     }
 
     template <typename... Args>
-    bool call(const char* destination, const char* path, const char* interface,
-              const char* method, sd_bus_message** reply, const char* types, Args... args) {
+    bool call(const char* destination, const char* path, const char* interface, const char* method,
+              sd_bus_message** reply, const char* types, Args... args) {
         Error error;
         if (sd_bus_call_method(bus_.get(), destination, path, interface, method, &error.error,
                                reply, types, args...) >= 0) {
@@ -360,8 +358,7 @@ private:
                     monitor.y = b;
                     position = true;
                 } else if (std::strcmp(name, "size") == 0 &&
-                           sd_bus_message_read(reply, "v", "(ii)", &a, &b) >= 0 && a > 0 &&
-                           b > 0) {
+                           sd_bus_message_read(reply, "v", "(ii)", &a, &b) >= 0 && a > 0 && b > 0) {
                     monitor.width = a;
                     monitor.height = b;
                     size = true;
