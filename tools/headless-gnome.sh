@@ -2,7 +2,7 @@
 # Runs a command inside a private headless GNOME compositor (Mutter), then
 # stops it. The GNOME quick start and the GNOME tests run this way.
 #
-#   tools/headless-gnome.sh COMMAND [ARG...]
+#   tools/headless-gnome.sh [--keyboard AGENT] COMMAND [ARG...]
 #   tools/headless-gnome.sh --arrange X Y SCALE X Y SCALE   (inside such a session)
 #
 # Mutter runs with a session bus and a PipeWire daemon of its own and two
@@ -10,8 +10,12 @@
 #   Meta-0  1280x1024 at (0, 0), scale 1
 #   Meta-1  1600x1200 at (1280, 0), scale 2 (800x600 for Wayland clients)
 # --arrange moves them (Mutter wants the layout to start at 0,0 with the
-# monitors touching). Its seat has no input devices, and its overlay key is
-# off, so that the Super key reaches windows. COMMAND gets WAYLAND_DISPLAY,
+# monitors touching). Its seat has no input devices, so no window gets the
+# keyboard focus: --keyboard runs AGENT (the agent) for as long as COMMAND runs
+# as a stand-in, whose session gives the seat a keyboard; it taps Shift, then
+# takes the lines written to the pipe INPUTFEED_STAND_IN (the observer moves the
+# pointer home that way). Mutter's overlay key is off, so that the Super key
+# reaches windows. COMMAND gets WAYLAND_DISPLAY,
 # XDG_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS and Mutter's process id in
 # COMPOSITOR_PID. As root the three daemons run as nobody, and the bus lets
 # root in. The exit status is COMMAND's; if Mutter does not start, 1, with the
@@ -37,6 +41,11 @@ if [ "${1:-}" = --arrange ]; then
     [ $# -eq 6 ] || { sed -n '6,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
     arrange "$@"
     exit
+fi
+keyboard=""
+if [ "${1:-}" = --keyboard ] && [ $# -gt 1 ]; then
+    keyboard=$2
+    shift 2
 fi
 [ $# -gt 0 ] || { sed -n '5,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 for program in dbus-daemon pipewire mutter gdbus; do
@@ -116,6 +125,14 @@ wait_for "$COMPOSITOR_PID" mutter test -S "$runtime/wayland-0"
 arrange 0 0 1 1280 0 2 || fail "cannot arrange the monitors"
 export WAYLAND_DISPLAY=wayland-0
 unset DISPLAY
+if [ -n "$keyboard" ]; then
+    mkfifo "$work/keyboard"
+    "$keyboard" <"$work/keyboard" &
+    pids+=($!)
+    exec 3>"$work/keyboard"
+    printf '%s\n' '{"type":"keyDown","code":"ShiftLeft"}' '{"type":"keyUp","code":"ShiftLeft"}' >&3
+    export INPUTFEED_STAND_IN=$work/keyboard
+fi
 
 status=0
 "$@" || status=$?

@@ -11,7 +11,7 @@
 # lines, nothing on standard error, and exit with status 0.
 #
 # Input escapes: <CR> <LF> <TAB> <NUL> <xHH> (bytes), <PAD n> (spaces that make the row's bytes
-# before it n long), <REP n:TEXT> (TEXT n times), <TIMES n> at the start of a row (the row,
+# before it n long), <REP n:TEXT> (TEXT n times; TEXT may hold <LF>), <TIMES n> at the start of a row (the row,
 # events included, n times), <EOF> at the end of a group's last row (no line feed after it).
 # Spaces before "=>" only align the table; a row starting with "=>" is an empty line, and a row
 # whose input is <END> adds no input, only events expected after the rest. Rows naming $KEY
@@ -36,7 +36,7 @@ import tempfile
 import threading
 import time
 
-TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
+TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:(?:[^<>]|<LF>)*)>")
 NAMED = {"CR": b"\r", "LF": b"\n", "TAB": b"\t", "NUL": b"\0", "EOF": b""}
 KINDS = {"move", "press", "release", "keydown", "keyup", "pointer"}
 
@@ -60,7 +60,7 @@ def expand(text):
             out += b" " * (int(token[4:]) - len(out))
         else:
             count, rep = token[4:].split(":", 1)
-            out += rep.encode() * int(count)
+            out += rep.replace("<LF>", "\n").encode() * int(count)
     return bytes(out + text[pos:].encode()) + (b"" if text.endswith("<EOF>") else b"\n")
 
 
@@ -181,13 +181,31 @@ def windows(kind, args, keys, state):
     return []
 
 
+# GNOME's layout as tools/headless-gnome.sh arranges it: x, y, width, height, scale. Positions
+# are given in the layout, with the agent's rounding and clamping done; windows see a monitor
+# at scale 2 in halves, from its origin.
+GNOME_MONITORS = ((0, 0, 1280, 1024, 1), (1280, 0, 1600, 1200, 2))
+
+
+def gnome(kind, args, keys, state):
+    at = 1 if kind in ("press", "release") else 0
+    if kind != "keydown" and kind != "keyup":
+        x, y = float(args[at]), float(args[at + 1])
+        mx, my, _, _, scale = next(m for m in GNOME_MONITORS if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
+        shown = [f"{v:.8f}".rstrip("0").rstrip(".") for v in (mx + (x - mx) / scale, my + (y - my) / scale)]
+        args = args[:at] + shown + args[at + 2 :]
+    return wayland(kind, args, keys, state)
+
+
 # Per backend: what every run prints first, and how an event is reported.
-TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11), "wayland": ([], wayland), "windows": ([], windows)}
+TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11), "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome)}
 
 
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
-# in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA).
-def run(command, data, output, slow, timeout):
+# in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA). With PACE, a
+# list of (bytes, lines), DATA is written piece by piece, each once the output has reached its
+# number of lines (or, until one is late, 10 seconds have passed).
+def run(command, data, output, slow, timeout, pace=None):
     extra, out, read_end = {}, None, None
     if output == "closed":
         extra["preexec_fn"] = lambda: os.close(1)
@@ -201,7 +219,8 @@ def run(command, data, output, slow, timeout):
             read_end = None
     stdin, feeder = os.pipe()
     os.set_blocking(stdin, not slow)
-    errors, broken = tempfile.TemporaryFile(), []
+    errors, broken, seen = tempfile.TemporaryFile(), [], threading.Condition()
+    seen.lines = 0
     proc = subprocess.Popen(command, stdin=stdin, stdout=out, stderr=errors, **extra)
     for fd in (stdin, out):
         if fd is not None:
@@ -210,7 +229,13 @@ def run(command, data, output, slow, timeout):
     def feed():  # a program that stops reading early breaks this pipe
         try:
             with open(feeder, "wb") as pipe:
-                for at in range(0, len(data), 65536):
+                late = False  # once a row is late, the rest go at once
+                for piece, lines in pace or []:
+                    with seen:
+                        late = late or not seen.wait_for(lambda: seen.lines >= lines, 10)
+                    pipe.write(piece)
+                    pipe.flush()
+                for at in range(0, len(data) if pace is None else 0, 65536):
                     pipe.write(data[at : at + 65536])
                     if slow:
                         pipe.flush()
@@ -223,6 +248,9 @@ def run(command, data, output, slow, timeout):
     chunks = []  # read slowly from a non-blocking output, so that it fills up
     while read_end is not None and (chunk := os.read(read_end, 4096)):
         chunks.append(chunk)
+        with seen:
+            seen.lines += chunk.count(b"\n")
+            seen.notify()
         time.sleep(0.0005 if output == "nonblocking" else 0)
     proc.wait(timeout)
     writer.join()
@@ -238,6 +266,8 @@ def main():
     parser.add_argument("--output", default="pipe")
     parser.add_argument("--input", default="pipe", choices=["pipe", "nonblocking"])
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument("--pace", action="store_true", help="write each row once the ones before it show")
+    parser.add_argument("--merged-moves", action="store_true", help="compare no motions (a desktop merges them)")
     parser.add_argument("tables", nargs="*", default=[os.path.join(os.path.dirname(__file__), "agent.cases")])
     split = sys.argv.index("--")
     args = parser.parse_args(sys.argv[1:split])
@@ -249,14 +279,20 @@ def main():
     failed = 0
     for output, (heading, rows) in ((o, g) for o in args.output.split(",") for g in groups):
         state = {"layout": args.layout}  # what a translator remembers within one stream
-        expected, owner = list(prologue), [None] * len(prologue)
+        expected, owner, pace = list(prologue), [None] * len(prologue), []
         for row in rows:
+            pace += [(row[1], len(expected))] if row[1] else []
             for event in row[2]:
                 lines = translate(event[0], event[1:], keys, state)
                 expected += lines
                 owner += [row] * len(lines)
-        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.input == "nonblocking", args.timeout)
+        pace += [(b"", pace[-1][1] + sum(1 for o in owner[pace[-1][1] :] if o and o[1]))] if pace else []
+        status, stdout, stderr, read_all = run(command, b"".join(r[1] for r in rows), output, args.input == "nonblocking", args.timeout, pace if args.pace else None)
         actual = stdout.decode("utf-8", "replace").splitlines()
+        if args.merged_moves:
+            kept = [i for i, line in enumerate(expected) if not line.startswith("motion ")]
+            expected, owner = [expected[i] for i in kept], [owner[i] for i in kept]
+            actual = [line for line in actual if not line.startswith("motion ")]
         problems = [f"exit status {status}"] if status else []
         problems += ["standard error: " + stderr.decode("utf-8", "replace")[:2000]] if stderr else []
         problems += [] if read_all else ["stopped reading its input before the end"]
