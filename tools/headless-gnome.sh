@@ -127,7 +127,7 @@ export WAYLAND_DISPLAY=wayland-0
 unset DISPLAY
 if [ -n "$keyboard" ]; then
     mkfifo "$work/keyboard"
-    "$keyboard" <"$work/keyboard" &
+    "$keyboard" <"$work/keyboard" >/dev/null 2>"$work/keyboard.log" &
     pids+=($!)
     exec 3>"$work/keyboard"
     printf '%s\n' '{"type":"keyDown","code":"ShiftLeft"}' '{"type":"keyUp","code":"ShiftLeft"}' >&3

@@ -194,7 +194,9 @@ def gnome(kind, args, keys, state):
         mx, my, _, _, scale = next(m for m in GNOME_MONITORS if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
         shown = [f"{v:.8f}".rstrip("0").rstrip(".") for v in (mx + (x - mx) / scale, my + (y - my) / scale)]
         args = args[:at] + shown + args[at + 2 :]
-    return wayland(kind, args, keys, state)
+    # Mutter's keymap names Alt's and the Windows key's modifiers twice: real and virtual.
+    virtual = lambda line: line + "".join(f" {v}" for m, v in (("Mod1", "Meta"), ("Mod4", "Super")) if m in line.split())
+    return [virtual(l) if l.startswith("modifiers ") else l for l in wayland(kind, args, keys, state)]
 
 
 # Per backend: what every run prints first, and how an event is reported.

@@ -1,6 +1,7 @@
 #include "wayland_windows.h"
 
 #include <linux/input-event-codes.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -310,8 +311,9 @@ void Windows::send(double x, double y) {
     } else if (const char* standIn = std::getenv("INPUTFEED_STAND_IN")) {
         // Mutter offers clients no pointer: an agent of the test's own session moves it, by
         // way of a neighbouring pixel, so that it moves even when it is already there.
-        FILE* agent = std::fopen(standIn, "w");
-        if (!agent) die("cannot open INPUTFEED_STAND_IN");
+        const int pipe = ::open(standIn, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        FILE* agent = pipe >= 0 ? fdopen(pipe, "w") : nullptr;
+        if (!agent) die("the stand-in agent of INPUTFEED_STAND_IN is not there");
         std::fprintf(agent,
                      "{\"type\":\"pointerMove\",\"x\":%.17g,\"y\":%.17g}\n"
                      "{\"type\":\"pointerMove\",\"x\":%.17g,\"y\":%.17g}\n",
