@@ -75,11 +75,15 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 pids=()
 cleanup() {
-    # Mutter first: it would complain about the bus going away.
-    local index
+    # Mutter before the bus, which it would miss. Mutter 43 now and then spins for
+    # good while it shuts down: after a second it is killed.
+    local index pid
     for ((index = ${#pids[@]} - 1; index >= 0; index--)); do
-        kill "${pids[index]}" 2>/dev/null || true
-        wait "${pids[index]}" 2>/dev/null || true
+        pid=${pids[index]}
+        kill "$pid" 2>/dev/null || continue
+        for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null && sleep 0.05; done
+        kill -KILL "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
     done
     rm -rf "$work"
 }
