@@ -19,7 +19,6 @@
 #include <libgen.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,12 +28,12 @@
 #include <memory>
 #include <vector>
 
+#include "platform/clock.h"
+
 namespace inputfeed::bench {
 
 double nowMicros() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
+    return inputfeed::monotonic<std::chrono::duration<double, std::micro>>();
 }
 
 void fail(const char* what) {

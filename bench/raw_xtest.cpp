@@ -29,7 +29,6 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +39,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "script.h"
 
 namespace {
@@ -47,9 +47,7 @@ namespace {
 using inputfeed::bench::Action;
 
 double now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    return inputfeed::monotonic<std::chrono::duration<double>>();
 }
 
 Display* openDisplay() {

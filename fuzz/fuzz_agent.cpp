@@ -37,6 +37,7 @@
 
 #include "agent.h"
 #include "command/decoder.h"
+#include "dispatch.h"
 #include "support/recording_platform.h"
 
 namespace {

@@ -1,11 +1,34 @@
 #include "agent.h"
 
+#include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "command/decoder.h"
+#include "dispatch.h"
 #include "line_reader.h"
+#include "platform/streams.h"
 
 namespace inputfeed {
+namespace {
+
+struct Input {
+    int fd;
+    Platform* platform;
+};
+
+// Reads standard input once it has something, taking in meanwhile what the
+// platform's display sends: a display that goes away ends the agent even while
+// no command comes.
+ssize_t readWhenReady(void* context, char* buffer, std::size_t size) {
+    const Input& input = *static_cast<const Input*>(context);
+    while (!awaitInput(input.fd, input.platform->connectionFd())) {
+        input.platform->dispatchIncoming();
+    }
+    return readInput(input.fd, buffer, size);
+}
+
+}  // namespace
 
 int runAgent(LineReader& reader, Platform& platform) {
     Decoder decoder;
@@ -25,11 +48,15 @@ int runAgent(LineReader& reader, Platform& platform) {
         }
     }
     platform.flush();
-    return 0;
+    if (reader.readError() == 0) return 0;
+    std::fprintf(stderr, "inputfeed: cannot read standard input (%s)\n",
+                 std::strerror(reader.readError()));
+    return 1;
 }
 
 int runAgent(int inputFd, Platform& platform) {
-    LineReader reader(inputFd);
+    Input input{inputFd, &platform};
+    LineReader reader(readWhenReady, &input);
     return runAgent(reader, platform);
 }
 

@@ -1,4 +1,5 @@
-#include "agent.h"
+#include "dispatch.h"
+
 #include "events/key_event.h"
 #include "events/pointer_event.h"
 

@@ -4,8 +4,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/streams.h"
-
 namespace inputfeed {
 namespace {
 
@@ -20,16 +18,12 @@ constexpr std::size_t kSmallMove = 4096;
 }  // namespace
 
 // The buffer is left uninitialised: pages the input never reaches stay untouched.
-LineReader::LineReader(int fd)
-    : fd_(fd), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
-
 LineReader::LineReader(ReadFunction read, void* context)
     : read_(read), context_(context), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
 LineReader::~LineReader() = default;
 
 ssize_t LineReader::readSome(char* buffer, std::size_t size) {
-    if (!read_) return readInput(fd_, buffer, size);
     for (;;) {
         const ssize_t n = read_(context_, buffer, size);
         if (n >= 0 || errno != EINTR) return n;
@@ -117,6 +111,7 @@ Line LineReader::next() {
             finished_ = true;
         } else {
             failed_ = true;
+            readError_ = errno;
         }
     }
 }

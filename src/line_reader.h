@@ -37,14 +37,13 @@ struct Line {
 class LineReader {
 public:
     // Where the bytes come from: read(2) semantics (bytes read, 0 at end of
-    // input, -1 with errno set). The agent reads a descriptor; tests substitute
-    // a scripted source.
+    // input, -1 with errno set). The agent reads standard input; tests
+    // substitute a scripted source.
     using ReadFunction = ssize_t (*)(void* context, char* buffer, std::size_t size);
 
     // Bytes asked of the source per read.
     static constexpr std::size_t kReadChunk = std::size_t{64} << 10;
 
-    explicit LineReader(int fd);
     LineReader(ReadFunction read, void* context);
     LineReader(const LineReader&) = delete;
     LineReader& operator=(const LineReader&) = delete;
@@ -59,6 +58,9 @@ public:
     // off is dropped rather than acted on half-received.
     Line next();
 
+    // The errno of the read that failed and so ended the input, else 0.
+    int readError() const { return readError_; }
+
 private:
     ssize_t readSome(char* buffer, std::size_t size);
     bool findLineFeed();
@@ -66,7 +68,6 @@ private:
 
     ReadFunction read_ = nullptr;
     void* context_ = nullptr;
-    int fd_ = -1;
 
     std::unique_ptr<char[]> buffer_;
     std::size_t start_ = 0;     // first byte of the current line
@@ -77,6 +78,7 @@ private:
     bool discarding_ = false;  // inside a too-long line, waiting for its line feed
     bool finished_ = false;    // the source reported end of input
     bool failed_ = false;      // the source reported an error
+    int readError_ = 0;
 };
 
 }  // namespace inputfeed

@@ -21,8 +21,8 @@ struct Command {
     friend bool operator==(const Command&, const Command&) = default;
 };
 
-// The record's key set. Each member's JSON name equals the field name and is
-// matched exactly and case-sensitively.
+// The record's key set. Each member's JSON name equals the field name; the
+// decoder recognises the keys by these names, exactly and case-sensitively.
 enum class CodingKeys : std::uint8_t { type, x, y, button, keyCode, code };
 
 inline constexpr std::array<CodingKeys, 6> allCodingKeys{

@@ -6,6 +6,7 @@
 
 #include "command/decoder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cfloat>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <limits>
 #include <system_error>
+#include <utility>
 #include <version>  // __cpp_lib_to_chars
 
 // Floating-point from_chars is the exact, locale-free conversion; standard
@@ -63,15 +65,39 @@ namespace {
 using Byte = unsigned char;
 
 // The record's keys as bits, so "wrong type in the last occurrence" is one mask.
-enum Field : unsigned {
-    kNoField = 0,
-    kType = 1u << 0,
-    kX = 1u << 1,
-    kY = 1u << 2,
-    kButton = 1u << 3,
-    kKeyCode = 1u << 4,
-    kCode = 1u << 5,
+constexpr unsigned bit(CodingKeys key) {
+    return 1u << static_cast<unsigned>(key);
+}
+
+// The JSON names of CodingKeys as the matcher needs them: each name with its
+// closing quote as the low bytes of a little-endian word, so that one load and
+// one compare recognise it.
+struct KeyWord {
+    std::uint64_t bytes;  // the name and its closing quote
+    std::uint64_t mask;   // covering just those bytes
+    std::size_t size;     // of the name and its closing quote
 };
+
+constexpr auto kKeyWords = [] {
+    std::array<KeyWord, allCodingKeys.size()> words{};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string_view name = jsonName(allCodingKeys[i]);
+        if (name.empty() || name.size() >= 8) throw "a record key must fit one word with its quote";
+        KeyWord& word = words[i];
+        word.size = name.size() + 1;
+        word.bytes = '"';
+        for (std::size_t j = name.size(); j-- > 0;) word.bytes = word.bytes << 8 | Byte(name[j]);
+        word.mask = word.size == 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * word.size)) - 1;
+    }
+    return words;
+}();
+
+// The longest record key; an escaped key that decodes to more cannot match.
+constexpr std::size_t kLongestKey = [] {
+    std::size_t longest = 0;
+    for (const CodingKeys key : allCodingKeys) longest = std::max(longest, jsonName(key).size());
+    return longest;
+}();
 
 constexpr bool isSpace(Byte c) {
     constexpr std::uint64_t kMask =
@@ -162,20 +188,11 @@ std::size_t decodeEscapes(const Byte* p, const Byte* end, char* out) {
     return static_cast<std::size_t>(out - start);
 }
 
-Field matchKey(const char* key, std::size_t size) {
-    switch (size) {
-        case 1:
-            if (key[0] == 'x') return kX;
-            if (key[0] == 'y') return kY;
-            return kNoField;
-        case 4:
-            if (std::memcmp(key, "type", 4) == 0) return kType;
-            if (std::memcmp(key, "code", 4) == 0) return kCode;
-            return kNoField;
-        case 6: return std::memcmp(key, "button", 6) == 0 ? kButton : kNoField;
-        case 7: return std::memcmp(key, "keyCode", 7) == 0 ? kKeyCode : kNoField;
-        default: return kNoField;
+std::optional<CodingKeys> matchKey(const char* key, std::size_t size) {
+    for (const CodingKeys candidate : allCodingKeys) {
+        if (jsonName(candidate) == std::string_view(key, size)) return candidate;
     }
+    return std::nullopt;
 }
 
 // A number validated by RFC 8259's grammar, taken apart for the field
@@ -285,7 +302,17 @@ private:
         return scanStringRest(bodyEnd, escaped);
     }
     bool scanStringRest(const Byte*& bodyEnd, bool& escaped);
-    Field quickKey();
+    std::optional<CodingKeys> quickKey();
+    // The keys' words unrolled into compares with constants, in CodingKeys order.
+    template <std::size_t... I>
+    INPUTFEED_ALWAYS_INLINE std::optional<CodingKeys> wordKey(std::uint64_t word,
+                                                              std::index_sequence<I...>) {
+        std::optional<CodingKeys> found;
+        (void)(((word & kKeyWords[I].mask) == kKeyWords[I].bytes &&
+                (p_ += kKeyWords[I].size, found = allCodingKeys[I], true)) ||
+               ...);
+        return found;
+    }
     bool scanEscape();
     bool scanUtf8();
     INPUTFEED_ALWAYS_INLINE bool scanNumber(Number& number);
@@ -294,7 +321,7 @@ private:
     bool skipScalar();
     bool skipMemberKey();
     bool skipValue();
-    bool decodeMember(Field field, Command& out);
+    bool decodeMember(CodingKeys key, Command& out);
 
     const Byte* p_;
     const Byte* const end_;
@@ -568,31 +595,31 @@ bool Parser::skipValue() {
 // mistyped), so an earlier occurrence's value is only validated as JSON and its
 // type never matters. A null clears the field, except for "type", where it is
 // as wrong as a number.
-bool Parser::decodeMember(Field field, Command& out) {
+bool Parser::decodeMember(CodingKeys key, Command& out) {
     if (atEnd()) return false;
     const Byte first = *p_;
     if (first == 'n') {
         if (!consumeLiteral("null", 4)) return false;
-        switch (field) {
-            case kX: out.x.reset(); break;
-            case kY: out.y.reset(); break;
-            case kButton: out.button.reset(); break;
-            case kKeyCode: out.keyCode.reset(); break;
-            case kCode: out.code.reset(); break;
-            default: mistyped_ |= field; return true;  // "type"
+        switch (key) {
+            case CodingKeys::x: out.x.reset(); break;
+            case CodingKeys::y: out.y.reset(); break;
+            case CodingKeys::button: out.button.reset(); break;
+            case CodingKeys::keyCode: out.keyCode.reset(); break;
+            case CodingKeys::code: out.code.reset(); break;
+            case CodingKeys::type: mistyped_ |= bit(key); return true;
         }
-        mistyped_ &= ~field;
+        mistyped_ &= ~bit(key);
         return true;
     }
     bool typed = false;
-    const bool textField = field == kType || field == kCode;
+    const bool textField = key == CodingKeys::type || key == CodingKeys::code;
     if (textField && first == '"') {
         ++p_;
         const Byte* const body = p_;
         const Byte* bodyEnd;
         bool escaped;
         if (!scanString(bodyEnd, escaped)) return false;
-        std::string& text = field == kType ? out.type : out.code.emplace();
+        std::string& text = key == CodingKeys::type ? out.type : out.code.emplace();
         const auto size = static_cast<std::size_t>(bodyEnd - body);
         if (!escaped) {
             text.assign(reinterpret_cast<const char*>(body), size);
@@ -603,21 +630,21 @@ bool Parser::decodeMember(Field field, Command& out) {
             text.resize(size);
             text.resize(decodeEscapes(body, bodyEnd, text.data()));
         }
-        if (field == kType) haveType_ = true;
+        if (key == CodingKeys::type) haveType_ = true;
         typed = true;
     } else if (!textField && (first == '-' || isDigit(first))) {
         Number number;
         if (!scanNumber(number)) return false;
-        if (field == kX || field == kY) {
+        if (key == CodingKeys::x || key == CodingKeys::y) {
             double value;
             if (toDouble(number, value)) {
-                (field == kX ? out.x : out.y) = value;
+                (key == CodingKeys::x ? out.x : out.y) = value;
                 typed = true;
             }
         } else {
             std::int64_t value;
             if (toInt64(number, value)) {
-                (field == kButton ? out.button : out.keyCode) = value;
+                (key == CodingKeys::button ? out.button : out.keyCode) = value;
                 typed = true;
             }
         }
@@ -625,39 +652,23 @@ bool Parser::decodeMember(Field field, Command& out) {
         return false;
     }
     if (typed) {
-        mistyped_ &= ~field;
+        mistyped_ &= ~bit(key);
     } else {
-        mistyped_ |= field;
+        mistyped_ |= bit(key);
     }
     return true;
 }
 
 // Recognises a record key written plainly, with its closing quote, from one
 // load; p_ is after the opening quote and moves past the closing one on a match.
-Field Parser::quickKey() {
+std::optional<CodingKeys> Parser::quickKey() {
     if constexpr (std::endian::native == std::endian::little) {
-        if (end_ - p_ < 8) return kNoField;
+        if (end_ - p_ < 8) return std::nullopt;
         std::uint64_t word;
         std::memcpy(&word, p_, 8);
-        const auto is = [&](std::string_view text) {
-            std::uint64_t want = 0;
-            for (std::size_t i = text.size(); i-- > 0;) want = want << 8 | Byte(text[i]);
-            const std::uint64_t mask = text.size() == 8 ? ~0ull : (1ull << (8 * text.size())) - 1;
-            if ((word & mask) != want) return false;
-            p_ += text.size();
-            return true;
-        };
-        switch (word & 0xFF) {
-            case 'x': return is("x\"") ? kX : kNoField;
-            case 'y': return is("y\"") ? kY : kNoField;
-            case 't': return is("type\"") ? kType : kNoField;
-            case 'c': return is("code\"") ? kCode : kNoField;
-            case 'b': return is("button\"") ? kButton : kNoField;
-            case 'k': return is("keyCode\"") ? kKeyCode : kNoField;
-            default: return kNoField;
-        }
+        return wordKey(word, std::make_index_sequence<allCodingKeys.size()>());
     }
-    return kNoField;
+    return std::nullopt;
 }
 
 bool Parser::parseCommand(Command& out) {
@@ -667,28 +678,27 @@ bool Parser::parseCommand(Command& out) {
     if (!consume('}')) {
         for (;;) {
             if (!consume('"')) return false;
-            Field field = quickKey();
-            if (field == kNoField) {
-                const Byte* const key = p_;
+            std::optional<CodingKeys> key = quickKey();
+            if (!key) {
+                const Byte* const keyBegin = p_;
                 const Byte* keyEnd;
                 bool escaped;
                 if (!scanString(keyEnd, escaped)) return false;
                 // Keys compare after their escapes are resolved ("\u0074ype" is
-                // "type"). No record key is longer than 7 bytes, and an escape
-                // stands for at least one byte in at most 6, so longer escaped
-                // keys cannot match.
-                const auto keySize = static_cast<std::size_t>(keyEnd - key);
+                // "type"). An escape stands for at least one byte in at most 6,
+                // so escaped keys longer than that cannot match.
+                const auto keySize = static_cast<std::size_t>(keyEnd - keyBegin);
                 if (!escaped) {
-                    field = matchKey(reinterpret_cast<const char*>(key), keySize);
-                } else if (keySize <= 7 * 6) {
-                    char decoded[7 * 6];
-                    field = matchKey(decoded, decodeEscapes(key, keyEnd, decoded));
+                    key = matchKey(reinterpret_cast<const char*>(keyBegin), keySize);
+                } else if (keySize <= kLongestKey * 6) {
+                    char decoded[kLongestKey * 6];
+                    key = matchKey(decoded, decodeEscapes(keyBegin, keyEnd, decoded));
                 }
             }
             skipSpace();
             if (!consume(':')) return false;
             skipSpace();
-            if (field == kNoField ? !skipValue() : !decodeMember(field, out)) return false;
+            if (!key ? !skipValue() : !decodeMember(*key, out)) return false;
             skipSpace();
             if (consume(',')) {
                 skipSpace();
@@ -707,22 +717,17 @@ bool Parser::parseCommand(Command& out) {
 Decoder::Decoder() : scratch_(std::make_unique<Scratch>()) {}
 Decoder::~Decoder() = default;
 
-std::optional<Command> Decoder::decode(std::string_view line) {
-    // One named result, filled in place and returned without a copy.
+std::optional<Command> decodeCommand(std::string_view line, Decoder& decoder) {
     // The same limit as the line reader's, so a line decodes alike however it
     // arrives, and the nesting stack always suffices.
     if (line.size() > kMaxLineBytes) return std::nullopt;
-    // Default-initialised, not value-initialised as optional's in-place
-    // construction would be: zeroing the whole record first costs more than
-    // moving its two short texts.
+    // One named result, default-initialised and filled in place: zeroing the
+    // whole record first, as optional's in-place construction would, costs more
+    // than moving its two short texts.
     Command command;
-    Parser parser(line, *scratch_);
+    Parser parser(line, *decoder.scratch_);
     if (!parser.parseCommand(command)) return std::nullopt;
     return std::optional<Command>(std::move(command));
-}
-
-std::optional<Command> decodeCommand(std::string_view line, Decoder& decoder) {
-    return decoder.decode(line);
 }
 
 }  // namespace inputfeed

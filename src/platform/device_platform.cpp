@@ -27,15 +27,16 @@ constexpr std::optional<Button> buttonOf(MouseButton button) {
     }
 }
 
+// A move carries a button too, which it does not use.
+constexpr bool postable(Action action, MouseButton button) {
+    return action == Action::move || (action != Action::none && buttonOf(button));
+}
+
 }  // namespace
 
 std::optional<Event> DevicePlatform::createMouseEvent(EventType type, double x, double y,
                                                       MouseButton button) {
-    const Action action = actionOf(type);
-    // A move carries a button too, which it does not use.
-    if (action == Action::none || (action != Action::move && !buttonOf(button))) {
-        return std::nullopt;
-    }
+    if (!postable(actionOf(type), button)) return std::nullopt;
     return Event{.type = type, .x = x, .y = y, .button = button};
 }
 
@@ -49,10 +50,9 @@ void DevicePlatform::postEvent(const Event& event) {
         key(event.virtualKey, event.keyDown);
     } else {
         const Action action = actionOf(event.type);
-        const std::optional<Button> pressed = buttonOf(event.button);
-        if (action == Action::none || (action != Action::move && !pressed)) return;
+        if (!postable(action, event.button)) return;
         moveTo(event.x, event.y);
-        if (action != Action::move) button(*pressed, action == Action::press);
+        if (action != Action::move) button(*buttonOf(event.button), action == Action::press);
     }
     eventDone();
 }

@@ -56,10 +56,8 @@ public:
 
     void postEvent(const Event&) override {
         // The HID tap is where hardware input enters the system, so the event is
-        // seen by every later tap and application as if from a device. The
-        // global constant is named explicitly: platform.h has an integer of the
-        // same name, which CGEventPost's enumeration parameter does not accept.
-        if (live_) CGEventPost(::kCGHIDEventTap, live_);
+        // seen by every later tap and application as if from a device.
+        if (live_) CGEventPost(kCGHIDEventTap, live_);
     }
 
     void releaseEvent(const Event&) override {

@@ -11,7 +11,6 @@ namespace inputfeed {
 using EventType = std::uint32_t;    // CGEventType
 using MouseButton = std::uint32_t;  // CGMouseButton
 using VirtualKey = std::uint16_t;   // CGKeyCode
-using TapLocation = std::uint32_t;  // CGEventTapLocation
 
 inline constexpr EventType kCGEventLeftMouseDown = 1;
 inline constexpr EventType kCGEventLeftMouseUp = 2;
@@ -24,8 +23,6 @@ inline constexpr EventType kCGEventOtherMouseUp = 26;
 inline constexpr MouseButton kCGMouseButtonLeft = 0;
 inline constexpr MouseButton kCGMouseButtonRight = 1;
 inline constexpr MouseButton kCGMouseButtonCenter = 2;
-
-inline constexpr TapLocation kCGHIDEventTap = 0;
 
 // One created input event, as the agent asked for it (CoreGraphics terms). A
 // plain value: the loop holds at most one, and posts and releases it once.

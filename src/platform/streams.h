@@ -24,6 +24,11 @@ void prepareStandardStreams();
 // than reported as failed.
 ssize_t readInput(int fd, char* buffer, std::size_t size);
 
+// Waits until `inputFd` can be read without blocking (data, its end, or an
+// error) or `connectionFd` has something to read or has hung up; true when the
+// input is ready. With no connection (-1) it returns true at once.
+bool awaitInput(int inputFd, int connectionFd);
+
 // Writes all `size` bytes to standard output, waiting while it is full.
 // Returns false when the output is gone (closed, no reader, disk full).
 bool writeOutput(const char* data, std::size_t size);

@@ -40,6 +40,15 @@ ssize_t readInput(int fd, char* buffer, std::size_t size) {
     }
 }
 
+bool awaitInput(int inputFd, int connectionFd) {
+    if (connectionFd < 0) return true;
+    pollfd ready[2] = {{inputFd, POLLIN, 0}, {connectionFd, POLLIN, 0}};
+    while (::poll(ready, 2, -1) < 0) {
+        if (errno != EINTR) return true;  // the read will tell what is wrong
+    }
+    return ready[0].revents != 0 || ready[1].revents == 0;
+}
+
 bool writeOutput(const char* data, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {

@@ -44,6 +44,11 @@ ssize_t readInput(int fd, char* buffer, std::size_t size) {
     }
 }
 
+// No Windows backend has a connection of its own to wait on.
+bool awaitInput(int, int) {
+    return true;
+}
+
 bool writeOutput(const char* data, std::size_t size) {
     const HANDLE handle = GetStdHandle(STD_OUTPUT_HANDLE);
     if (handle == INVALID_HANDLE_VALUE || handle == nullptr) return false;

@@ -31,9 +31,7 @@ public:
 
     void postEvent(const Event& event) override {
         makeRoom();
-        used_ += event.kind == Event::Kind::keyboard
-                     ? formatKeyLine(out_ + used_, event.virtualKey, event.keyDown)
-                     : formatMouseLine(out_ + used_, event.type, event.x, event.y, event.button);
+        used_ += formatEventLine(out_ + used_, event);
     }
 
     // Nothing to give back: the event is a plain value.

@@ -24,23 +24,23 @@ std::size_t formatTrustLine(char* out) {
     return static_cast<std::size_t>(put(out, "{\"event\":\"trust\",\"prompt\":true}\n") - out);
 }
 
-std::size_t formatMouseLine(char* out, EventType type, double x, double y, MouseButton button) {
-    char* p = put(out, "{\"event\":\"mouse\",\"type\":");
-    p = putNumber(p, type);
-    p = put(p, ",\"x\":");
-    p = putNumber(p, x);
-    p = put(p, ",\"y\":");
-    p = putNumber(p, y);
-    p = put(p, ",\"button\":");
-    p = putNumber(p, button);
-    p = put(p, "}\n");
-    return static_cast<std::size_t>(p - out);
-}
-
-std::size_t formatKeyLine(char* out, VirtualKey virtualKey, bool keyDown) {
-    char* p = put(out, "{\"event\":\"key\",\"keyCode\":");
-    p = putNumber(p, virtualKey);
-    p = put(p, keyDown ? ",\"down\":true}\n" : ",\"down\":false}\n");
+std::size_t formatEventLine(char* out, const Event& event) {
+    char* p = out;
+    if (event.kind == Event::Kind::keyboard) {
+        p = put(p, "{\"event\":\"key\",\"keyCode\":");
+        p = putNumber(p, event.virtualKey);
+        p = put(p, event.keyDown ? ",\"down\":true}\n" : ",\"down\":false}\n");
+    } else {
+        p = put(p, "{\"event\":\"mouse\",\"type\":");
+        p = putNumber(p, event.type);
+        p = put(p, ",\"x\":");
+        p = putNumber(p, event.x);
+        p = put(p, ",\"y\":");
+        p = putNumber(p, event.y);
+        p = put(p, ",\"button\":");
+        p = putNumber(p, event.button);
+        p = put(p, "}\n");
+    }
     return static_cast<std::size_t>(p - out);
 }
 

@@ -15,7 +15,6 @@ inline constexpr std::size_t kMaxTraceLine = 128;
 // Each function writes one line ending in '\n' to `out`, which must have room
 // for kMaxTraceLine bytes, and returns the number of bytes written.
 std::size_t formatTrustLine(char* out);
-std::size_t formatMouseLine(char* out, EventType type, double x, double y, MouseButton button);
-std::size_t formatKeyLine(char* out, VirtualKey virtualKey, bool keyDown);
+std::size_t formatEventLine(char* out, const Event& event);
 
 }  // namespace inputfeed

@@ -4,7 +4,6 @@
 // ones), KDE's KWin its fake input interface. Whichever the compositor
 // advertises is used, in that order.
 #include <sys/mman.h>
-#include <time.h>
 #include <unistd.h>
 #include <xkbcommon/xkbcommon.h>
 
@@ -19,6 +18,7 @@
 
 #include "events/key_event.h"
 #include "fake-input-client-protocol.h"
+#include "platform/clock.h"
 #include "platform/device_platform.h"
 #include "platform/linux_backends.h"
 #include "platform/wayland_connection.h"
@@ -45,10 +45,9 @@ constexpr auto evdevCodes = [] {
 // xkbcommon numbers keys as evdev code + 8, as X servers do.
 constexpr xkb_keycode_t kXkbOffset = 8;
 
+// Event timestamps: milliseconds of the monotonic clock, wrapping as the protocol's do.
 std::uint32_t milliseconds() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint32_t>(now.tv_sec * 1000 + now.tv_nsec / 1000000);
+    return static_cast<std::uint32_t>(monotonic<std::chrono::milliseconds>());
 }
 
 // A global coordinate in 1/256 units, clamped into [origin, origin + size)
@@ -206,6 +205,11 @@ public:
     }
 
     void flush() override { connection_->flush(); }
+
+    // Waited on with standard input, so that keymap and output changes are taken
+    // in, and a compositor that goes away is noticed, while no command comes.
+    int connectionFd() const override { return wl_display_get_fd(connection_->display()); }
+    void dispatchIncoming() override { connection_->flush(); }
 
 private:
     bool hasKey(VirtualKey virtualKey) const override {

@@ -139,6 +139,16 @@ public:
     // goes out in one write.
     void flush() override { XFlush(display_); }
 
+    // Waited on with standard input: reading what the server sent is what makes
+    // Xlib notice a closed connection (lostServer), even while no command comes.
+    int connectionFd() const override { return ConnectionNumber(display_); }
+    void dispatchIncoming() override {
+        while (XPending(display_) > 0) {
+            XEvent event;
+            XNextEvent(display_, &event);
+        }
+    }
+
 private:
     bool hasKey(VirtualKey virtualKey) const override {
         return virtualKey < keycodes_.size() && keycodes_[virtualKey] != 0;

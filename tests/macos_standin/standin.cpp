@@ -156,13 +156,17 @@ Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
 CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
                                    CGPoint mouseCursorPosition, CGMouseButton mouseButton) {
     if (!beginCreation(source, "CGEventCreateMouseEvent")) return nullptr;
-    return created(inputfeed::formatMouseLine(live.line, mouseType, mouseCursorPosition.x,
-                                              mouseCursorPosition.y, mouseButton));
+    return created(inputfeed::formatEventLine(live.line, {.type = mouseType,
+                                                          .x = mouseCursorPosition.x,
+                                                          .y = mouseCursorPosition.y,
+                                                          .button = mouseButton}));
 }
 
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown) {
     if (!beginCreation(source, "CGEventCreateKeyboardEvent")) return nullptr;
-    return created(inputfeed::formatKeyLine(live.line, virtualKey, keyDown));
+    return created(inputfeed::formatEventLine(
+        live.line,
+        {.kind = inputfeed::Event::Kind::keyboard, .virtualKey = virtualKey, .keyDown = keyDown}));
 }
 
 // Posted lines go out at once, so that everything is visible before the agent

@@ -6,8 +6,9 @@
 #   second-screen   the same on screen 1 of a server whose screen 1 is larger
 #   live            each line is acted on while the input stays open
 #   renamed         keys the server names only by an alias, or not at all
-#   errors          exit 1 with one message without a usable server and when the server
-#                   goes away; closed standard descriptors
+#   errors          exit 1 with one message without a usable server, when the server
+#                   goes away, and when standard input cannot be read; closed standard
+#                   descriptors
 # Environment: INPUTFEED, OBSERVE, XVFB, SETXKBMAP.
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/harness.sh"
@@ -74,7 +75,10 @@ errors)
     [ "$status" -eq 1 ] || fail "exit status $status with standard error closed"
     server
     timeout 10 "$INPUTFEED" <&- || fail "exit status $? with standard input closed"
-    # A server that goes away under a running agent ends it at the next event.
+    # A read that fails (standard input is a directory) is no end of input.
+    expect_exit_1 "inputfeed: cannot read standard input (Is a directory)" \
+        bash -c 'exec "$0" <"$1"' "$INPUTFEED" "$dir"
+    # A server that goes away under a running agent ends it at once.
     expect_exit_1 "inputfeed: lost the connection to the X server on \"$DISPLAY\"" \
         lose kill "${servers[-1]}"
     ;;

@@ -35,7 +35,6 @@
 // drops its connection.
 #include <poll.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,6 +43,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/clock.h"
 #include "wayland_windows.h"
 
 namespace {
@@ -51,9 +51,7 @@ namespace {
 using inputfeed::observe::Windows;
 
 double now() {
-    timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+    return inputfeed::monotonic<std::chrono::duration<double>>();
 }
 
 // A multiple of 1/256 in the fewest decimals that are exact.
