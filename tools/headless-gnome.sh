@@ -40,6 +40,14 @@ if [ "${1:-}" = --arrange ]; then
     shift
     [ $# -eq 6 ] || { sed -n '6,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
     arrange "$@"
+    # Mutter ends the remote-desktop sessions of the old layout; the stand-in starts a new
+    # one, whose keyboard gets no window the focus until it types.
+    if [ -n "${INPUTFEED_STAND_IN:-}" ]; then
+        sleep 0.3
+        printf '%s\n' '{"type":"keyDown","code":"ShiftLeft"}' '{"type":"keyUp","code":"ShiftLeft"}' \
+            >"$INPUTFEED_STAND_IN"
+        sleep 0.1
+    fi
     exit
 fi
 keyboard=""

@@ -25,9 +25,10 @@ namespace inputfeed {
 namespace {
 
 constexpr const char* kRemoteDesktop = "org.gnome.Mutter.RemoteDesktop";
+constexpr const char* kRemoteSession = "org.gnome.Mutter.RemoteDesktop.Session";
 constexpr const char* kScreenCast = "org.gnome.Mutter.ScreenCast";
 constexpr const char* kDisplayConfig = "org.gnome.Mutter.DisplayConfig";
-constexpr const char* kRemoteSession = "org.gnome.Mutter.RemoteDesktop.Session";
+constexpr const char* kDisplayConfigPath = "/org/gnome/Mutter/DisplayConfig";
 
 // evdev codes of the pointer buttons (linux/input-event-codes.h), by Button.
 constexpr std::array<std::int32_t, 3> kButtons{0x110, 0x112, 0x111};
@@ -70,6 +71,11 @@ struct Error {
     std::exit(1);
 }
 
+bool refused(const char* why) {
+    std::fprintf(stderr, "inputfeed: GNOME's remote desktop refused a session: %s\n", why);
+    return false;
+}
+
 // One monitor of the layout: the stream that stands for it, and where it lies.
 struct Monitor {
     std::string stream;
@@ -81,29 +87,45 @@ public:
     explicit GnomePlatform(Bus bus) : bus_(std::move(bus)) {}
 
     ~GnomePlatform() override {
-        if (session_.empty()) return;
         // The session's devices go with it: whatever was sent must have been taken in first.
         settle();
-        Error error;
-        sd_bus_call_method(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession, "Stop",
-                           &error.error, nullptr, "");
+        stop();
     }
 
     GnomePlatform(const GnomePlatform&) = delete;
     GnomePlatform& operator=(const GnomePlatform&) = delete;
 
-    // Creates and starts the sessions; false after a message on standard error.
+    // Mutter leaving the bus ends the agent; a new monitor layout makes a new session.
+    bool watch() {
+        sd_bus_slot* gone = nullptr;
+        sd_bus_slot* layout = nullptr;
+        const bool watching =
+            sd_bus_match_signal(bus_.get(), &gone, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus", "NameOwnerChanged", ownerChanged,
+                                nullptr) >= 0 &&
+            sd_bus_match_signal(bus_.get(), &layout, kDisplayConfig, kDisplayConfigPath,
+                                kDisplayConfig, "MonitorsChanged", layoutChanged, this) >= 0;
+        slots_.emplace_back(gone);
+        slots_.emplace_back(layout);
+        return watching || refused("cannot follow Mutter's signals");
+    }
+
+    // Creates and starts a session with a stream for every monitor of the
+    // current layout; false after a message on standard error.
     bool start() {
-        Error error;
-        sd_bus_message* reply = nullptr;
+        Message reply;
         const char* path = nullptr;
         if (!call(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
-                  "CreateSession", &reply, "") ||
+                  "CreateSession", reply, "") ||
             !read(reply, "o", &path)) {
             return false;
         }
         session_ = path;
-        sd_bus_message_unref(reply);
+        sd_bus_slot* slot = nullptr;
+        sd_bus_match_signal(bus_.get(), &slot, kRemoteDesktop, session_.c_str(), kRemoteSession,
+                            "Closed", closed, this);
+        closedSlot_.reset(slot);
+        Error error;
         char* id = nullptr;
         if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession,
                                        "SessionId", &error.error, &id) < 0) {
@@ -111,30 +133,25 @@ public:
         }
         const std::string sessionId = id;
         std::free(id);
-        watch();
-        if (!call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession", &reply,
+        if (!call(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast, "CreateSession", reply,
                   "a{sv}", 1, "remote-desktop-session-id", "s", sessionId.c_str()) ||
             !read(reply, "o", &path)) {
             return false;
         }
-        castSession_ = path;
-        sd_bus_message_unref(reply);
+        const std::string castSession = path;
         std::vector<std::string> connectors;
         if (!readConnectors(connectors)) return false;
+        monitors_.clear();
         for (const std::string& connector : connectors) {
-            if (!call(kScreenCast, castSession_.c_str(), "org.gnome.Mutter.ScreenCast.Session",
-                      "RecordMonitor", &reply, "sa{sv}", connector.c_str(), 0) ||
+            if (!call(kScreenCast, castSession.c_str(), "org.gnome.Mutter.ScreenCast.Session",
+                      "RecordMonitor", reply, "sa{sv}", connector.c_str(), 0) ||
                 !read(reply, "o", &path)) {
                 return false;
             }
             monitors_.push_back(Monitor{path});
-            sd_bus_message_unref(reply);
         }
-        if (!call(kRemoteDesktop, session_.c_str(), kRemoteSession, "Start", &reply, "")) {
-            return false;
-        }
-        sd_bus_message_unref(reply);
-        return readLayout();
+        return call(kRemoteDesktop, session_.c_str(), kRemoteSession, "Start", reply, "") &&
+               readLayout();
     }
 
     int connectionFd() const override { return sd_bus_get_fd(bus_.get()); }
@@ -145,14 +162,11 @@ public:
             if (result < 0) fail("lost the connection to the session bus");
             if (result == 0) break;
         }
-        if (monitorsChanged_) {
-            monitorsChanged_ = false;
-            if (!readLayout()) std::exit(1);
-        }
+        if (sessionGone_ || layoutChanged_) follow();
     }
 
-    // Everything sent reaches the socket, and what came back meanwhile (the
-    // answers read by round trips bring signals along) is handled now.
+    // Everything sent reaches the socket, and what came back meanwhile (round
+    // trips read signals along with their answers) is handled now.
     void flush() override {
         if (sd_bus_flush(bus_.get()) < 0) fail("lost the connection to the session bus");
         dispatchIncoming();
@@ -164,7 +178,6 @@ protected:
     }
 
     void moveTo(double x, double y) override {
-        if (monitors_.empty()) return;
         // Whole layout pixels, inside the box around the monitors.
         const auto px = static_cast<std::int64_t>(std::round(std::clamp(
             x, static_cast<double>(box_.x), static_cast<double>(box_.x + box_.width - 1))));
@@ -197,8 +210,7 @@ protected:
 
     void button(Button which, bool down) override {
         // A press right behind a move onto another window reached no window at all
-        // (Mutter takes input in on its own thread): the move goes first, and a frame
-        // passes.
+        // (Mutter takes input in on a thread of its own): the move goes first.
         if (moved_) settle();
         send("NotifyPointerButton", "ib", kButtons[static_cast<std::size_t>(which)], down ? 1 : 0);
     }
@@ -214,7 +226,7 @@ private:
         sd_bus_message* message = nullptr;
         if (sd_bus_message_new_method_call(bus_.get(), &message, kRemoteDesktop, session_.c_str(),
                                            kRemoteSession, method) < 0) {
-            fail("cannot create a session bus message");
+            fail("lost the connection to the session bus");
         }
         const Message owned(message);
         if (sd_bus_message_append(message, types, args...) < 0 ||
@@ -225,18 +237,19 @@ private:
         if (++unanswered_ >= kCallsPerRoundTrip) roundTrip();
     }
 
-    // Waits until Mutter has handled every call sent so far: its answers come
-    // in order, from the thread that handles the calls.
+    // Waits until Mutter has handled every call sent so far: it answers them in
+    // order, on the thread that handles them.
     void roundTrip() {
         unanswered_ = 0;
         Error error;
         char* id = nullptr;
         if (sd_bus_get_property_string(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession,
-                                       "SessionId", &error.error, &id) < 0) {
-            if (closed_) fail("GNOME closed the remote-desktop session");
-            fail("lost the connection to GNOME's remote desktop");
+                                       "SessionId", &error.error, &id) >= 0) {
+            std::free(id);
+            return;
         }
-        std::free(id);
+        sessionGone_ = true;
+        follow();
     }
 
     // After a round trip Mutter has the input; a frame later (60 Hz) it has taken it in.
@@ -247,129 +260,136 @@ private:
         nanosleep(&frame, nullptr);
     }
 
+    void stop() {
+        Message reply;
+        Error error;
+        sd_bus_message* raw = nullptr;
+        sd_bus_call_method(bus_.get(), kRemoteDesktop, session_.c_str(), kRemoteSession, "Stop",
+                           &error.error, &raw, "");
+        reply.reset(raw);
+    }
+
+    // Mutter ends a session whose monitors change, and then says that they
+    // changed; the agent then starts a new session on the new layout. Ended
+    // for any other reason, the session ends the agent.
+    void follow() {
+        if (sessionGone_ && !layoutChanged_) {
+            // Mutter's answer comes after every signal it sent before.
+            Message reply;
+            Error error;
+            sd_bus_message* raw = nullptr;
+            if (sd_bus_call_method(bus_.get(), kDisplayConfig, kDisplayConfigPath, kDisplayConfig,
+                                   "GetCurrentState", &error.error, &raw, "") < 0) {
+                fail("lost GNOME's remote desktop: Mutter left the session bus");
+            }
+            reply.reset(raw);
+            while (sd_bus_process(bus_.get(), nullptr) > 0) {
+            }
+            if (!layoutChanged_) fail("GNOME closed the remote-desktop session");
+        }
+        sessionGone_ = layoutChanged_ = false;
+        closedSlot_.reset();
+        stop();
+        if (!start()) std::exit(1);
+    }
+
     template <typename... Args>
     bool call(const char* destination, const char* path, const char* interface, const char* method,
-              sd_bus_message** reply, const char* types, Args... args) {
+              Message& reply, const char* types, Args... args) {
         Error error;
-        if (sd_bus_call_method(bus_.get(), destination, path, interface, method, &error.error,
-                               reply, types, args...) >= 0) {
-            return true;
-        }
-        return refused(error.text());
+        sd_bus_message* raw = nullptr;
+        const int result = sd_bus_call_method(bus_.get(), destination, path, interface, method,
+                                              &error.error, &raw, types, args...);
+        reply.reset(raw);
+        return result >= 0 || refused(error.text());
     }
 
-    bool read(sd_bus_message* reply, const char* types, const char** value) {
-        if (sd_bus_message_read(reply, types, value) >= 0) return true;
-        sd_bus_message_unref(reply);
-        return refused("an answer of an unexpected form");
-    }
-
-    static bool refused(const char* why) {
-        std::fprintf(stderr, "inputfeed: GNOME's remote desktop refused a session: %s\n", why);
-        return false;
-    }
-
-    // Mutter closing the session or leaving the bus ends the agent; a new
-    // monitor layout is read before the next move.
-    void watch() {
-        sd_bus_slot* slot = nullptr;
-        sd_bus_match_signal(bus_.get(), &slot, kRemoteDesktop, session_.c_str(), kRemoteSession,
-                            "Closed", closed, this);
-        slots_.emplace_back(slot);
-        sd_bus_match_signal(bus_.get(), &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                            "org.freedesktop.DBus", "NameOwnerChanged", ownerChanged, this);
-        slots_.emplace_back(slot);
-        sd_bus_match_signal(bus_.get(), &slot, kDisplayConfig, "/org/gnome/Mutter/DisplayConfig",
-                            kDisplayConfig, "MonitorsChanged", layoutChanged, this);
-        slots_.emplace_back(slot);
+    static bool read(const Message& reply, const char* types, const char** value) {
+        return sd_bus_message_read(reply.get(), types, value) >= 0 ||
+               refused("an answer of an unexpected form");
     }
 
     static int closed(sd_bus_message*, void* data, sd_bus_error*) {
-        static_cast<GnomePlatform*>(data)->closed_ = true;
-        fail("GNOME closed the remote-desktop session");
+        static_cast<GnomePlatform*>(data)->sessionGone_ = true;
+        return 0;
     }
     static int ownerChanged(sd_bus_message* message, void*, sd_bus_error*) {
         const char *name = nullptr, *before = nullptr, *after = nullptr;
         if (sd_bus_message_read(message, "sss", &name, &before, &after) >= 0 &&
             std::strcmp(name, kRemoteDesktop) == 0 && *after == '\0') {
-            fail("GNOME's remote desktop left the session bus");
+            fail("lost GNOME's remote desktop: Mutter left the session bus");
         }
         return 0;
     }
     static int layoutChanged(sd_bus_message*, void* data, sd_bus_error*) {
-        static_cast<GnomePlatform*>(data)->monitorsChanged_ = true;
+        static_cast<GnomePlatform*>(data)->layoutChanged_ = true;
         return 0;
     }
 
     // The connectors of the monitors in use, from DisplayConfig's current state.
     bool readConnectors(std::vector<std::string>& connectors) {
-        sd_bus_message* reply = nullptr;
-        if (!call(kDisplayConfig, "/org/gnome/Mutter/DisplayConfig", kDisplayConfig,
-                  "GetCurrentState", &reply, "")) {
+        Message reply;
+        if (!call(kDisplayConfig, kDisplayConfigPath, kDisplayConfig, "GetCurrentState", reply,
+                  "")) {
             return false;
         }
-        const Message owned(reply);
-        std::uint32_t serial = 0;
-        if (sd_bus_message_read(reply, "u", &serial) < 0 ||
-            sd_bus_message_skip(reply, "a((ssss)a(siiddada{sv})a{sv})") < 0 ||
-            sd_bus_message_enter_container(reply, 'a', "(iiduba(ssss)a{sv})") < 0) {
-            return refused("a monitor layout of an unexpected form");
+        sd_bus_message* m = reply.get();
+        const auto malformed = [] { return refused("a monitor layout of an unexpected form"); };
+        if (sd_bus_message_skip(m, "ua((ssss)a(siiddada{sv})a{sv})") < 0 ||
+            sd_bus_message_enter_container(m, 'a', "(iiduba(ssss)a{sv})") < 0) {
+            return malformed();
         }
-        while (sd_bus_message_enter_container(reply, 'r', "iiduba(ssss)a{sv}") > 0) {
-            if (sd_bus_message_skip(reply, "iidub") < 0 ||
-                sd_bus_message_enter_container(reply, 'a', "(ssss)") < 0) {
-                return refused("a monitor layout of an unexpected form");
+        while (sd_bus_message_enter_container(m, 'r', "iiduba(ssss)a{sv}") > 0) {
+            if (sd_bus_message_skip(m, "iidub") < 0 ||
+                sd_bus_message_enter_container(m, 'a', "(ssss)") < 0) {
+                return malformed();
             }
             const char* connector = nullptr;
-            while (sd_bus_message_read(reply, "(ssss)", &connector, nullptr, nullptr, nullptr) >
-                   0) {
+            while (sd_bus_message_read(m, "(ssss)", &connector, nullptr, nullptr, nullptr) > 0) {
                 connectors.emplace_back(connector);
             }
-            if (sd_bus_message_exit_container(reply) < 0 ||
-                sd_bus_message_skip(reply, "a{sv}") < 0 ||
-                sd_bus_message_exit_container(reply) < 0) {
-                return refused("a monitor layout of an unexpected form");
+            if (sd_bus_message_exit_container(m) < 0 || sd_bus_message_skip(m, "a{sv}") < 0 ||
+                sd_bus_message_exit_container(m) < 0) {
+                return malformed();
             }
         }
-        if (connectors.empty()) return refused("GNOME shows no monitor");
-        return true;
+        return !connectors.empty() || refused("GNOME shows no monitor");
     }
 
     // Where each stream's monitor lies in the layout, from its Parameters.
     bool readLayout() {
         for (Monitor& monitor : monitors_) {
             Error error;
-            sd_bus_message* reply = nullptr;
-            if (sd_bus_get_property(bus_.get(), kScreenCast, monitor.stream.c_str(),
-                                    "org.gnome.Mutter.ScreenCast.Stream", "Parameters",
-                                    &error.error, &reply, "a{sv}") < 0) {
-                return refused(error.text());
-            }
-            const Message owned(reply);
+            sd_bus_message* raw = nullptr;
+            const int result = sd_bus_get_property(bus_.get(), kScreenCast, monitor.stream.c_str(),
+                                                   "org.gnome.Mutter.ScreenCast.Stream",
+                                                   "Parameters", &error.error, &raw, "a{sv}");
+            const Message reply(raw);
+            if (result < 0) return refused(error.text());
             bool position = false, size = false;
-            sd_bus_message_enter_container(reply, 'a', "{sv}");
-            while (sd_bus_message_enter_container(reply, 'e', "sv") > 0) {
+            sd_bus_message_enter_container(raw, 'a', "{sv}");
+            while (sd_bus_message_enter_container(raw, 'e', "sv") > 0) {
                 const char* name = nullptr;
-                sd_bus_message_read(reply, "s", &name);
                 std::int32_t a = 0, b = 0;
+                sd_bus_message_read(raw, "s", &name);
                 if (std::strcmp(name, "position") == 0 &&
-                    sd_bus_message_read(reply, "v", "(ii)", &a, &b) >= 0) {
+                    sd_bus_message_read(raw, "v", "(ii)", &a, &b) >= 0) {
                     monitor.x = a;
                     monitor.y = b;
                     position = true;
                 } else if (std::strcmp(name, "size") == 0 &&
-                           sd_bus_message_read(reply, "v", "(ii)", &a, &b) >= 0 && a > 0 && b > 0) {
+                           sd_bus_message_read(raw, "v", "(ii)", &a, &b) >= 0 && a > 0 && b > 0) {
                     monitor.width = a;
                     monitor.height = b;
                     size = true;
                 } else {
-                    sd_bus_message_skip(reply, "v");
+                    sd_bus_message_skip(raw, "v");
                 }
-                sd_bus_message_exit_container(reply);
+                sd_bus_message_exit_container(raw);
             }
             if (!position || !size) return refused("a screen-cast stream without its place");
         }
-        std::int64_t right = 0, bottom = 0;
+        std::int64_t right = monitors_.front().x, bottom = monitors_.front().y;
         box_ = monitors_.front();
         for (const Monitor& monitor : monitors_) {
             box_.x = std::min(box_.x, monitor.x);
@@ -385,15 +405,16 @@ private:
 
     Bus bus_;
     std::vector<Slot> slots_;
-    std::string session_, castSession_;
+    Slot closedSlot_;
+    std::string session_;
     std::vector<Monitor> monitors_;
     Monitor box_;
     const Monitor* at_ = nullptr;  // where the pointer was last sent, in stream coordinates
     std::int64_t atX_ = 0, atY_ = 0;
     unsigned unanswered_ = 0;
     bool moved_ = false;
-    bool closed_ = false;
-    bool monitorsChanged_ = false;
+    bool sessionGone_ = false;
+    bool layoutChanged_ = false;
 };
 
 }  // namespace
@@ -405,20 +426,21 @@ std::unique_ptr<Platform> openGnomePlatform(std::string& missing) {
         return nullptr;
     }
     Bus bus(raw);
-    int owned = 0;
     Error error;
     sd_bus_message* reply = nullptr;
-    if (sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+    int owned = 0;
+    const bool found =
+        sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
                            "org.freedesktop.DBus", "NameHasOwner", &error.error, &reply, "s",
-                           kRemoteDesktop) < 0 ||
-        sd_bus_message_read(reply, "b", &owned) < 0 || !owned) {
-        sd_bus_message_unref(reply);
+                           kRemoteDesktop) >= 0 &&
+        sd_bus_message_read(reply, "b", &owned) >= 0 && owned;
+    sd_bus_message_unref(reply);
+    if (!found) {
         missing = "the session bus has no org.gnome.Mutter.RemoteDesktop (GNOME's)";
         return nullptr;
     }
-    sd_bus_message_unref(reply);
     auto platform = std::make_unique<GnomePlatform>(std::move(bus));
-    if (!platform->start()) return nullptr;
+    if (!platform->watch() || !platform->start()) return nullptr;
     return platform;
 }
 

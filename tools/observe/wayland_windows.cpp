@@ -1,7 +1,7 @@
 #include "wayland_windows.h"
 
-#include <linux/input-event-codes.h>
 #include <fcntl.h>
+#include <linux/input-event-codes.h>
 #include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -123,6 +123,17 @@ struct Listeners {
     static void seatCapabilities(void* data, wl_seat* seat, std::uint32_t capabilities) {
         auto* self = static_cast<Windows*>(data);
         self->capabilities_ = capabilities;
+        // A seat whose last pointer or keyboard goes (Mutter's, as remote-desktop sessions
+        // end) hands out new ones when devices come back.
+        if (!(capabilities & WL_SEAT_CAPABILITY_POINTER) && self->pointer_) {
+            wl_pointer_destroy(self->pointer_);
+            self->pointer_ = nullptr;
+            self->pointerWindow_ = nullptr;
+        }
+        if (!(capabilities & WL_SEAT_CAPABILITY_KEYBOARD) && self->keyboard_) {
+            wl_keyboard_destroy(self->keyboard_);
+            self->keyboard_ = nullptr;
+        }
         if ((capabilities & WL_SEAT_CAPABILITY_POINTER) && !self->pointer_) {
             static const wl_pointer_listener listener{
                 pointerEnter,        pointerLeave,       pointerMotion,     pointerButton,
