@@ -15,11 +15,11 @@
 # as a stand-in, whose session gives the seat a keyboard; it taps Shift, then
 # takes the lines written to the pipe INPUTFEED_STAND_IN (the observer moves the
 # pointer home that way). Mutter's overlay key is off, so that the Super key
-# reaches windows. COMMAND gets WAYLAND_DISPLAY,
-# XDG_RUNTIME_DIR, DBUS_SESSION_BUS_ADDRESS and Mutter's process id in
-# COMPOSITOR_PID. As root the three daemons run as nobody, and the bus lets
-# root in. The exit status is COMMAND's; if Mutter does not start, 1, with the
-# logs on standard error.
+# reaches windows. COMMAND gets WAYLAND_DISPLAY, XDG_RUNTIME_DIR,
+# DBUS_SESSION_BUS_ADDRESS, and the process ids of Mutter and PipeWire in
+# COMPOSITOR_PID and PIPEWIRE_PID. As root the three daemons run as nobody, and
+# the bus lets root in. The exit status is COMMAND's; if Mutter does not start,
+# 1, with the logs on standard error.
 set -euo pipefail
 
 # One logical monitor per monitor; its only mode is its virtual size.
@@ -127,7 +127,8 @@ wait_for "${pids[1]}" pipewire test -S "$runtime/pipewire-0"
     --wayland --no-x11 --virtual-monitor 1280x1024 --virtual-monitor 1600x1200 \
     </dev/null >"$work/mutter.log" 2>&1) &
 pids+=($!)
-export DBUS_SESSION_BUS_ADDRESS=$bus XDG_RUNTIME_DIR=$runtime COMPOSITOR_PID=${pids[2]}
+export DBUS_SESSION_BUS_ADDRESS=$bus XDG_RUNTIME_DIR=$runtime COMPOSITOR_PID=${pids[2]} \
+    PIPEWIRE_PID=${pids[1]}
 has_display_config() {
     gdbus introspect --session -d org.gnome.Mutter.DisplayConfig \
         -o /org/gnome/Mutter/DisplayConfig >/dev/null 2>&1

@@ -87,6 +87,7 @@ public:
     explicit GnomePlatform(Bus bus) : bus_(std::move(bus)) {}
 
     ~GnomePlatform() override {
+        if (!started_) return;
         // The session's devices go with it: whatever was sent must have been taken in first.
         settle();
         stop();
@@ -150,8 +151,9 @@ public:
             }
             monitors_.push_back(Monitor{path});
         }
-        return call(kRemoteDesktop, session_.c_str(), kRemoteSession, "Start", reply, "") &&
-               readLayout();
+        started_ = call(kRemoteDesktop, session_.c_str(), kRemoteSession, "Start", reply, "") &&
+                   readLayout();
+        return started_;
     }
 
     int connectionFd() const override { return sd_bus_get_fd(bus_.get()); }
@@ -415,6 +417,7 @@ private:
     bool moved_ = false;
     bool sessionGone_ = false;
     bool layoutChanged_ = false;
+    bool started_ = false;
 };
 
 }  // namespace
