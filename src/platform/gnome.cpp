@@ -4,7 +4,6 @@
 // keyboard, and, bound to it, a screen-cast session with one stream per monitor,
 // in whose coordinates absolute pointer positions are given.
 #include <systemd/sd-bus.h>
-#include <time.h>
 
 #include <algorithm>
 #include <array>
@@ -87,10 +86,8 @@ public:
     explicit GnomePlatform(Bus bus) : bus_(std::move(bus)) {}
 
     ~GnomePlatform() override {
-        if (!started_) return;
-        // The session's devices go with it: whatever was sent must have been taken in first.
-        settle();
-        stop();
+        // Mutter handles Stop after every call before it, so the last line takes effect.
+        if (started_) stop();
     }
 
     GnomePlatform(const GnomePlatform&) = delete;
@@ -211,9 +208,12 @@ protected:
     }
 
     void button(Button which, bool down) override {
-        // A press right behind a move onto another window reached no window at all
-        // (Mutter takes input in on a thread of its own): the move goes first.
-        if (moved_) settle();
+        // Mutter has the move before the press or release is sent (one round trip): presses
+        // written right behind their moves were lost more often by windows still being set up.
+        if (moved_) {
+            moved_ = false;
+            roundTrip();
+        }
         send("NotifyPointerButton", "ib", kButtons[static_cast<std::size_t>(which)], down ? 1 : 0);
     }
 
@@ -252,14 +252,6 @@ private:
         }
         sessionGone_ = true;
         follow();
-    }
-
-    // After a round trip Mutter has the input; a frame later (60 Hz) it has taken it in.
-    void settle() {
-        roundTrip();
-        moved_ = false;
-        timespec frame{0, 17'000'000};
-        nanosleep(&frame, nullptr);
     }
 
     void stop() {
