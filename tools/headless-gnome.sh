@@ -44,8 +44,9 @@ if [ "${1:-}" = --arrange ]; then
     # one, whose keyboard gets no window the focus until it types.
     if [ -n "${INPUTFEED_STAND_IN:-}" ]; then
         sleep 0.3
-        printf '%s\n' '{"type":"keyDown","code":"ShiftLeft"}' '{"type":"keyUp","code":"ShiftLeft"}' \
-            >"$INPUTFEED_STAND_IN"
+        timeout 2 sh -c 'printf "%s\n" "$@" >"$INPUTFEED_STAND_IN"' - \
+            '{"type":"keyDown","code":"ShiftLeft"}' '{"type":"keyUp","code":"ShiftLeft"}' ||
+            { echo "headless-gnome: the stand-in agent is gone" >&2; exit 1; }
         sleep 0.1
     fi
     exit
