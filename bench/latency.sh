@@ -2,7 +2,9 @@
 # Latency from writing one line to the agent until the desktop delivers its
 # event to another client: first the floor (the platform's own posts, no agent
 # in between), then inputfeed, in turns. On one private Xvfb, and, where the
-# Wayland probe is built, in one private headless sway (tools/headless-wayland.sh).
+# Wayland probe is built, in one private headless sway (tools/headless-wayland.sh)
+# and, where Mutter is installed, headless GNOME (tools/headless-gnome.sh: there
+# the floor is not measured, since only an agent's session moves the pointer).
 #
 #   bench/latency.sh [BUILD_DIR]              (default: build/release)
 #   COUNT=2000 REPEAT=3 bench/latency.sh build/release
@@ -31,4 +33,10 @@ echo "Wayland: headless sway, $count lines per run"
 for _ in $(seq "$repeat"); do
   "$here/../tools/headless-wayland.sh" "$probe" --raw "$count"
   "$here/../tools/headless-wayland.sh" "$probe" "$agent" "$count"
+done
+
+command -v mutter >/dev/null || exit 0
+echo "GNOME: headless Mutter, $count lines per run"
+for _ in $(seq "$repeat"); do
+  "$here/../tools/headless-gnome.sh" --keyboard "$agent" "$probe" "$agent" "$count"
 done

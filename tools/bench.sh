@@ -4,9 +4,10 @@
 #   tools/bench.sh decode    decodeCommand per line, beside simdjson and nlohmann::json
 #   tools/bench.sh x11       events per second on a private Xvfb: inputfeed, xdotool, raw XTest
 #   tools/bench.sh wayland   moves and keys per second on a private headless sway: inputfeed, raw client
-#   tools/bench.sh latency   line written -> event delivered (X11, Wayland), median and 99th percentile
+#   tools/bench.sh gnome     moves and keys per second on a private headless Mutter: inputfeed, raw client
+#   tools/bench.sh latency   line written -> event delivered (X11, Wayland, GNOME), median and 99th percentile
 #   tools/bench.sh memory    peak RSS of inputfeed-trace and inputfeed, short and long inputs
-#   tools/bench.sh all       all five, one after the other
+#   tools/bench.sh all       all six, one after the other
 #
 # BUILD_DIR (default build/release) selects the build directory. The X11 and
 # Wayland benchmarks start their own Xvfb or compositor and never touch the
@@ -16,8 +17,8 @@ cd "$(dirname "$0")/.."
 
 what=${1:-}
 case "$what" in
-  decode | x11 | wayland | latency | memory | all) ;;
-  *) sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  decode | x11 | wayland | gnome | latency | memory | all) ;;
+  *) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
 esac
 
 build=${BUILD_DIR:-build/release}
@@ -42,6 +43,10 @@ run() {
       make_targets inputfeed inputfeed-raw-wayland inputfeed-observe-wayland
       step "Wayland throughput"
       bench/wayland_throughput.sh "$build" ;;
+    gnome)
+      make_targets inputfeed inputfeed-raw-gnome inputfeed-observe-wayland
+      step "GNOME throughput"
+      bench/gnome_throughput.sh "$build" ;;
     latency)
       make_targets inputfeed inputfeed-latency
       make_targets inputfeed-latency-wayland 2>/dev/null || echo "no Wayland probe here: X11 only"
@@ -55,7 +60,7 @@ run() {
   esac
 }
 if [ "$what" = all ]; then
-  for b in decode x11 wayland latency memory; do run "$b"; done
+  for b in decode x11 wayland gnome latency memory; do run "$b"; done
 else
   run "$what"
 fi
