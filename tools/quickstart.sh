@@ -3,14 +3,15 @@
 # an example stream and shows what the X server received.
 #
 #   tools/quickstart.sh [--yes] [STREAM]
-#   tools/quickstart.sh --wayland | --windows [STREAM]
+#   tools/quickstart.sh --wayland | --gnome | --windows [STREAM]
 #
 # Without DISPLAY it uses a private virtual display (Xvfb) that nobody sees and
 # removes it afterwards. With DISPLAY set it acts on that display for real: the
 # pointer moves, buttons click and keys are typed into whatever has the focus,
 # so it asks first (--yes skips the question). --wayland runs the stream in a
 # private headless Wayland compositor (sway) instead and shows what a window
-# there received. --windows cross-builds inputfeed.exe instead and runs it
+# there received; --gnome does the same in a private headless GNOME (Mutter,
+# tools/headless-gnome.sh). --windows cross-builds inputfeed.exe instead and runs it
 # under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
 # defaults to examples/demo.jsonl.
 set -euo pipefail
@@ -18,15 +19,17 @@ cd "$(dirname "$0")/.."
 
 yes=0
 wayland=0
+gnome=0
 windows=0
 stream=examples/demo.jsonl
 while [ $# -gt 0 ]; do
     case "$1" in
     -y | --yes) yes=1 ;;
     --wayland) wayland=1 ;;
+    --gnome) wayland=1 gnome=1 ;;
     --windows) windows=1 ;;
-    -h | --help) sed -n '2,15s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --windows] [STREAM]" >&2; exit 2 ;;
+    -h | --help) sed -n '2,16s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --gnome | --windows] [STREAM]" >&2; exit 2 ;;
     *) stream=$1 ;;
     esac
     shift
@@ -101,7 +104,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ "$wayland" -eq 1 ]; then
+if [ "$gnome" -eq 1 ]; then
+    step "running inputfeed < $stream in a private headless GNOME (Mutter)"
+    echo "Two monitors in GNOME's layout: 1280x1024 at 0,0 and 1600x1200 (scale 2) at 1280,0;"
+    echo "a full-screen window on each reports what it receives (US keyboard layout), in"
+    echo "Wayland's logical pixels: the scale-2 monitor's show halved from 1280,0. A second"
+    echo "inputfeed stands in for the keyboard a headless GNOME lacks."
+    status=0
+    tools/headless-gnome.sh --keyboard "$agent" "$observer" --home 1 1 "$agent" <"$stream" \
+        >"$work/seen" || status=$?
+elif [ "$wayland" -eq 1 ]; then
     step "running inputfeed < $stream in a private headless Wayland compositor"
     echo "sway with two outputs: 1280x720 at 0,0 and 400x300 (scale 2) at -400,-300;"
     echo "a full-screen window on each reports what it receives (US keyboard layout)."
