@@ -98,9 +98,11 @@ public:
         sd_bus_slot* gone = nullptr;
         sd_bus_slot* layout = nullptr;
         const bool watching =
-            sd_bus_match_signal(bus_.get(), &gone, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                "org.freedesktop.DBus", "NameOwnerChanged", ownerChanged,
-                                nullptr) >= 0 &&
+            sd_bus_add_match(
+                bus_.get(), &gone,
+                "type='signal',sender='org.freedesktop.DBus',member='NameOwnerChanged',"
+                "arg0='org.gnome.Mutter.RemoteDesktop'",
+                ownerChanged, nullptr) >= 0 &&
             sd_bus_match_signal(bus_.get(), &layout, kDisplayConfig, kDisplayConfigPath,
                                 kDisplayConfig, "MonitorsChanged", layoutChanged, this) >= 0;
         slots_.emplace_back(gone);
