@@ -36,7 +36,7 @@ std::string session;
 std::string callForPath(const char* destination, const char* path, const char* interface,
                         const char* method, const char* types, const char* a = nullptr,
                         const char* b = nullptr) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     sd_bus_message* reply = nullptr;
     const char* answer = nullptr;
     int result = 0;
@@ -68,9 +68,9 @@ void send(const char* method, const char* types, Args... args) {
 }
 
 void call(const char* method) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
-    if (sd_bus_call_method(bus, kRemoteDesktop, session.c_str(), kSession, method, &error,
-                           nullptr, "") < 0) {
+    sd_bus_error error{};
+    if (sd_bus_call_method(bus, kRemoteDesktop, session.c_str(), kSession, method, &error, nullptr,
+                           "") < 0) {
         fail(method);
     }
 }
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     session = callForPath(kRemoteDesktop, "/org/gnome/Mutter/RemoteDesktop", kRemoteDesktop,
                           "CreateSession", "");
     char* id = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     if (sd_bus_get_property_string(bus, kRemoteDesktop, session.c_str(), kSession, "SessionId",
                                    &error, &id) < 0) {
         fail("SessionId");
@@ -112,9 +112,9 @@ int main(int argc, char** argv) {
     const std::string cast = callForPath(kScreenCast, "/org/gnome/Mutter/ScreenCast", kScreenCast,
                                          "CreateSession", "a{sv}", "remote-desktop-session-id", id);
     std::free(id);
-    const std::string stream = callForPath(kScreenCast, cast.c_str(),
-                                           "org.gnome.Mutter.ScreenCast.Session", "RecordMonitor",
-                                           "sa{sv}", "Meta-0");
+    const std::string stream =
+        callForPath(kScreenCast, cast.c_str(), "org.gnome.Mutter.ScreenCast.Session",
+                    "RecordMonitor", "sa{sv}", "Meta-0");
     call("Start");
 
     unsigned unanswered = 0;

@@ -57,7 +57,7 @@ using Message = std::unique_ptr<sd_bus_message, MessageUnref>;
 using Slot = std::unique_ptr<sd_bus_slot, SlotUnref>;
 
 struct Error {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL is a C compound literal
     Error() = default;
     Error(const Error&) = delete;
     Error& operator=(const Error&) = delete;
