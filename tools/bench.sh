@@ -4,9 +4,10 @@
 #   tools/bench.sh decode    decodeCommand per line, beside simdjson and nlohmann::json
 #   tools/bench.sh x11       events per second on a private Xvfb: inputfeed, xdotool, raw XTest
 #   tools/bench.sh wayland   moves and keys per second on a private headless sway: inputfeed, raw client
-#   tools/bench.sh latency   line written -> event delivered (X11, Wayland), median and 99th percentile
+#   tools/bench.sh gnome     moves and keys per second on a private headless Mutter: inputfeed, raw client
+#   tools/bench.sh latency   line written -> event delivered (X11, Wayland, GNOME), median and 99th percentile
 #   tools/bench.sh memory    peak RSS of inputfeed-trace and inputfeed, short and long inputs
-#   tools/bench.sh all       all five, one after the other
+#   tools/bench.sh all       all six, one after the other
 #
 # BUILD_DIR (default build/release) selects the build directory, EVENTS and REPEAT the size of
 # the throughput runs (100000, 5), BATCH the raw XTest client's flushes (256), COUNT and
@@ -20,8 +21,8 @@ source tools/lib/xvfb.sh
 
 what=${1:-}
 case "$what" in
-  decode | x11 | wayland | latency | memory | all) ;;
-  *) sed -n '2,15p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
+  decode | x11 | wayland | gnome | latency | memory | all) ;;
+  *) sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
 esac
 
 build=${BUILD_DIR:-build/release}
@@ -172,10 +173,59 @@ wayland() {
   done
 }
 
+# GNOME throughput: streams of moves and of key presses and releases, each in a private
+# headless Mutter (tools/headless-gnome.sh), posted by inputfeed reading the commands from a
+# file and by inputfeed-raw-gnome making the same calls from a script it read beforehand (the
+# platform's limit). Each run is timed from the start of the poster to its end, which waits for
+# Mutter to have handled every call; the observer's full-screen window checks that every key
+# arrived and counts the moves it saw (Mutter merges moves that come together, as it does a
+# real mouse's). The two take turns, and the medians are compared.
+gnome() {
+  local events=${EVENTS:-100000} repeat=${REPEAT:-5} a r
+  make_targets inputfeed inputfeed-raw-gnome inputfeed-observe-wayland
+  step "GNOME throughput"
+  # timed KIND WHAT PROGRAM...: one run; fails unless the keys arrived.
+  timed() {
+    local kind=$1 what=$2 wanted="buttons 0 keys $events"
+    shift 2
+    [ "$kind" = moves ] && wanted="buttons 0 keys 0"
+    tools/headless-gnome.sh --keyboard "$agent" "$build/tools/observe/inputfeed-observe-wayland" \
+      --home 1 1 --count bash -c \
+      'start=$(date +%s.%N); "$@" || exit
+       awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { print \"seconds\", b - a }" >&2' \
+      - "$@" <"$work/$kind.jsonl" >"$work/out" 2>"$work/time" ||
+      { echo "$what: failed (status $?)" >&2; cat "$work/time" >&2; return 1; }
+    grep -q " $wanted\$" "$work/out" ||
+      { echo "$what lost events: $(head -1 "$work/out")" >&2; return 1; }
+    [ "$kind" = keys ] || sed -n 's/^motions \([0-9]*\).*/\1/p' "$work/out" >>"$work/$what.seen"
+    sed -n 's/^seconds //p' "$work/time"
+  }
+  echo "$events events per run, $repeat runs each"
+  for kind in moves keys; do
+    write_stream "$kind" "$events" "$work/$kind.jsonl" "$work/$kind.xdo"
+    : >"$work/agent"; : >"$work/raw"
+    for i in $(seq "$repeat"); do
+      a=$(timed "$kind" inputfeed "$agent")
+      r=$(timed "$kind" "raw client" "$build/bench/inputfeed-raw-gnome" "$work/$kind.xdo")
+      echo "$a" >>"$work/agent"; echo "$r" >>"$work/raw"
+      printf '%s run %d: inputfeed %.3f s, raw client %.3f s\n' "$kind" "$i" "$a" "$r"
+    done
+    awk -v kind="$kind" -v n="$events" -v a="$(median "$work/agent")" \
+      -v r="$(median "$work/raw")" 'BEGIN {
+      printf "%s, median: inputfeed %.0f /s, raw client %.0f /s (inputfeed / raw: %.0f %%)\n",
+        kind, n / a, n / r, 100 * r / a }'
+    [ "$kind" = keys ] ||
+      echo "moves a window saw: inputfeed $(sort -n "$work/inputfeed.seen" | tr '\n' ' ')," \
+        "raw client $(sort -n "$work/raw client.seen" | tr '\n' ' ')"
+  done
+}
+
 # Latency from writing one line to the agent until the desktop delivers its
 # event to another client: first the floor (the platform's own posts, no agent
 # in between), then inputfeed, in turns. On one private Xvfb, and, where the
-# Wayland probe is built, in one private headless sway (tools/headless-wayland.sh).
+# Wayland probe is built, in one private headless sway (tools/headless-wayland.sh)
+# and, where Mutter is installed, headless GNOME (tools/headless-gnome.sh: there
+# the floor is not measured, since only an agent's session moves the pointer).
 latency() {
   local count=${COUNT:-2000} repeat=${REPEAT:-3} probe=$build/bench/inputfeed-latency-wayland
   make_targets inputfeed inputfeed-latency
@@ -193,6 +243,11 @@ latency() {
   for _ in $(seq "$repeat"); do
     tools/headless-wayland.sh "$probe" --raw "$count"
     tools/headless-wayland.sh "$probe" "$agent" "$count"
+  done
+  command -v mutter >/dev/null || return 0
+  echo "GNOME: headless Mutter, $count lines per run"
+  for _ in $(seq "$repeat"); do
+    tools/headless-gnome.sh --keyboard "$agent" "$probe" "$agent" "$count"
   done
 }
 
@@ -253,7 +308,7 @@ memory_row() {  # LABEL GENERATOR ARGS...
 }
 
 if [ "$what" = all ]; then
-  for b in decode x11 wayland latency memory; do "$b"; done
+  for b in decode x11 wayland gnome latency memory; do "$b"; done
 else
   "$what"
 fi

@@ -3,7 +3,7 @@
 # an example stream and shows what the X server received.
 #
 #   tools/quickstart.sh [--yes] [STREAM]
-#   tools/quickstart.sh --wayland | --windows [STREAM]
+#   tools/quickstart.sh --wayland | --gnome | --windows [STREAM]
 #
 # Without DISPLAY or WAYLAND_DISPLAY it uses a private virtual display (Xvfb)
 # that nobody sees and removes it afterwards. In your own session (DISPLAY or
@@ -11,25 +11,29 @@
 # for real: the pointer moves, buttons click and keys are typed into whatever
 # has the focus, so it asks first (--yes skips the question). --wayland runs the
 # stream in a private headless Wayland compositor (sway) instead and shows what
-# a window there received. --windows cross-builds inputfeed.exe instead and runs
-# it under Wine on a private display (tools/wine-env.sh), never on yours. STREAM
-# defaults to examples/demo.jsonl. Installs only what the chosen demo needs
-# (groups of tools/packages.txt: build and run; build and wayland; build, run and
-# windows).
+# a window there received; --gnome does the same in a private headless GNOME
+# (Mutter, tools/headless-gnome.sh). --windows cross-builds inputfeed.exe instead
+# and runs it under Wine on a private display (tools/wine-env.sh), never on yours.
+# STREAM defaults to examples/demo.jsonl. Installs only what the chosen demo needs
+# (groups of tools/packages.txt: build and run; build and wayland; build and
+# gnome; build, run and windows).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 yes=0
 wayland=0
 windows=0
+gnome=0
 stream=examples/demo.jsonl
 while [ $# -gt 0 ]; do
     case "$1" in
     -y | --yes) yes=1 ;;
     --wayland) wayland=1 ;;
+    --gnome) wayland=1 gnome=1 ;;
     --windows) windows=1 ;;
-    -h | --help) sed -n '2,18s/^# \{0,1\}//p' "$0"; exit 0 ;;
-    -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --windows] [STREAM]" >&2; exit 2 ;;
+    -h | --help) sed -n '2,19s/^# \{0,1\}//p' "$0"; exit 0 ;;
+    -*) echo "usage: tools/quickstart.sh [--yes | --wayland | --gnome | --windows] [STREAM]" >&2
+        exit 2 ;;
     *) stream=$1 ;;
     esac
     shift
@@ -40,6 +44,7 @@ step() { printf '\n==> %s\n' "$*"; }
 
 groups=(build run)
 [ "$wayland" -eq 0 ] || groups=(build wayland)
+[ "$gnome" -eq 0 ] || groups=(build gnome)
 [ "$windows" -eq 0 ] || groups=(build run windows)  # Wine runs on a private Xvfb
 step "installing missing packages (tools/packages.txt: ${groups[*]})"
 tools/install-deps.sh "${groups[@]}"
@@ -105,7 +110,16 @@ source tools/lib/xvfb.sh
 work=$(mktemp -d)
 trap 'xvfb_stop; rm -rf "$work"' EXIT
 
-if [ "$wayland" -eq 1 ]; then
+if [ "$gnome" -eq 1 ]; then
+    step "running inputfeed < $stream in a private headless GNOME (Mutter)"
+    echo "Two monitors in GNOME's layout: 1280x1024 at 0,0 and 1600x1200 (scale 2) at 1280,0;"
+    echo "a full-screen window on each reports what it receives (US keyboard layout), in"
+    echo "Wayland's logical pixels: the scale-2 monitor's show halved from 1280,0. A second"
+    echo "inputfeed stands in for the keyboard a headless GNOME lacks."
+    status=0
+    tools/headless-gnome.sh --keyboard "$agent" "$observer" --home 1 1 "$agent" <"$stream" \
+        >"$work/seen" || status=$?
+elif [ "$wayland" -eq 1 ]; then
     step "running inputfeed < $stream in a private headless Wayland compositor"
     echo "sway with two outputs: 1280x720 at 0,0 and 400x300 (scale 2) at -400,-300;"
     echo "a full-screen window on each reports what it receives (US keyboard layout)."

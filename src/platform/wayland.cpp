@@ -367,22 +367,16 @@ private:
 
 }  // namespace
 
-std::unique_ptr<Platform> openWaylandPlatform() {
+std::unique_ptr<Platform> openWaylandPlatform(std::string& missing) {
     auto client = Client::open("inputfeed", 1);
     if (!client) return nullptr;
     const char* name = client->name();
     const bool wlroots = client->pointerManager() && client->keyboardManager();
     if (!wlroots && !client->fakeInput()) {
         // Posting through XTEST instead would reach only Xwayland's windows.
-        std::string missing;
         if (!client->pointerManager()) missing += "zwlr_virtual_pointer_manager_v1, ";
         if (!client->keyboardManager()) missing += "zwp_virtual_keyboard_manager_v1, ";
         missing.resize(missing.size() - 2);
-        std::fprintf(stderr,
-                     "inputfeed: the Wayland compositor on \"%s\" offers no way to post input: "
-                     "it lacks %s and org_kde_kwin_fake_input (which KDE offers only to programs "
-                     "named in a .desktop file)\n",
-                     name, missing.c_str());
         return nullptr;
     }
     if (!client->seat() && wlroots) {

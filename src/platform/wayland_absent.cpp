@@ -5,7 +5,7 @@
 
 namespace inputfeed {
 
-std::unique_ptr<Platform> openWaylandPlatform() {
+std::unique_ptr<Platform> openWaylandPlatform(std::string&) {
     std::fputs(
         "inputfeed: this build has no Wayland support (WAYLAND_DISPLAY is set; unset it to "
         "post through X11)\n",

@@ -13,8 +13,9 @@
 # standard error, and exit with status 0.
 #
 # Input escapes: <CR> <LF> <TAB> <NUL> <xHH> (bytes), <PAD n> (spaces that make the row's bytes
-# before it n long), <REP n:TEXT> (TEXT n times), <TIMES n> at the start of a row (the row,
-# events included, n times), <EOF> at the end of a group's last row (no line feed after it).
+# before it n long), <REP n:TEXT> (TEXT n times; TEXT may hold <LF>), <TIMES n> at the start of
+# a row (the row, events included, n times), <EOF> at the end of a group's last row (no line
+# feed after it).
 # Spaces before "=>" only align the table; a row starting with "=>" is an empty line, and a row
 # whose input is <END> adds no input, only events expected after the rest. Rows naming $KEY
 # stand for one row per key of keys.table; consecutive such rows are repeated together.
@@ -43,7 +44,7 @@ from collections import namedtuple
 from dataclasses import dataclass
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:[^>]*)>")
+TOKEN = re.compile(r"<(CR|LF|TAB|NUL|EOF|x[0-9A-Fa-f]{2}|PAD \d+|REP \d+:(?:[^<>]|<LF>)*)>")
 NAMED = {"CR": b"\r", "LF": b"\n", "TAB": b"\t", "NUL": b"\0", "EOF": b""}
 KINDS = {"move", "press", "release", "keydown", "keyup", "pointer", "refused"}
 
@@ -86,7 +87,7 @@ def expand(text):
             out += b" " * (int(token[4:]) - len(out))
         else:
             count, rep = token[4:].split(":", 1)
-            out += rep.encode() * int(count)
+            out += rep.replace("<LF>", "\n").encode() * int(count)
     return bytes(out + text[pos:].encode()) + (b"" if text.endswith("<EOF>") else b"\n")
 
 
@@ -243,14 +244,41 @@ def windows(kind, args, keys, state):
     return []
 
 
+# GNOME's layout as tools/headless-gnome.sh arranges it: x, y, width, height, scale. Positions
+# are given in the layout, with the agent's rounding and clamping done; windows see a monitor
+# at scale 2 in halves, from its origin.
+GNOME_MONITORS = ((0, 0, 1280, 1024, 1), (1280, 0, 1600, 1200, 2))
+
+
+def gnome(kind, args, keys, state):
+    at = 1 if kind in ("press", "release") else 0
+    if kind != "keydown" and kind != "keyup":
+        x, y = float(args[at]), float(args[at + 1])
+        mx, my, _, _, scale = next(m for m in GNOME_MONITORS
+                                   if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
+        shown = [f"{v:.8f}".rstrip("0").rstrip(".")
+                 for v in (mx + (x - mx) / scale, my + (y - my) / scale)]
+        args = args[:at] + shown + args[at + 2 :]
+    # Mutter's keymap names Alt's and the Windows key's modifiers twice: real and virtual.
+    def virtual(line):
+        names = line.split()
+        pairs = (("Mod1", "Meta"), ("Mod4", "Super"))
+        return line + "".join(f" {v}" for m, v in pairs if m in names)
+
+    lines = wayland(kind, args, keys, state)
+    return [virtual(line) if line.startswith("modifiers ") else line for line in lines]
+
+
 # Per backend: what every run prints first, and how an event is reported.
 TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11),
-               "wayland": ([], wayland), "windows": ([], windows)}
+               "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome)}
 
 
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
-# in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA).
-def run(command, data, output, slow, timeout):
+# in pieces if SLOW: (status, stdout, stderr, whether COMMAND read all of DATA). With PACE, a
+# list of (bytes, lines), DATA is written piece by piece, each once the output has reached its
+# number of lines (or, until one is late, 10 seconds have passed).
+def run(command, data, output, slow, timeout, pace=None):
     extra, out, read_end = {}, None, None
     if output == "closed":
         extra["preexec_fn"] = lambda: os.close(1)
@@ -266,7 +294,8 @@ def run(command, data, output, slow, timeout):
     stdin, feeder = os.pipe()
     if slow:
         os.set_blocking(stdin, False)
-    errors, broken = tempfile.TemporaryFile(), []
+    errors, broken, seen = tempfile.TemporaryFile(), [], threading.Condition()
+    seen.lines = 0
     proc = subprocess.Popen(command, stdin=stdin, stdout=out, stderr=errors, **extra)
     for fd in (stdin, out):
         if fd is not None:
@@ -276,7 +305,13 @@ def run(command, data, output, slow, timeout):
     def feed():
         try:
             with open(feeder, "wb") as pipe:
-                for at in range(0, len(data), 65536):
+                late = False  # once a row is late, the rest go at once
+                for piece, lines in pace or []:
+                    with seen:
+                        late = late or not seen.wait_for(lambda: seen.lines >= lines, 10)
+                    pipe.write(piece)
+                    pipe.flush()
+                for at in range(0, len(data) if pace is None else 0, 65536):
                     pipe.write(data[at : at + 65536])
                     if slow:
                         pipe.flush()
@@ -289,6 +324,9 @@ def run(command, data, output, slow, timeout):
     chunks = []  # read slowly from a non-blocking output, so that it fills up
     while read_end is not None and (chunk := os.read(read_end, 4096)):
         chunks.append(chunk)
+        with seen:
+            seen.lines += chunk.count(b"\n")
+            seen.notify()
         time.sleep(0.0005 if output == "nonblocking" else 0)
     proc.wait(timeout)
     writer.join()
@@ -297,7 +335,7 @@ def run(command, data, output, slow, timeout):
 
 
 # What is wrong with one run of GROUP: its lines EXPECTED, each made by the row in OWNER.
-def problems(group, expected, owner, output, result, explained):
+def problems(group, expected, owner, output, result, explained, merged_moves=False):
     status, stdout, stderr, read_all = result
     found = [f"exit status {status}"] if status else []
     errors = stderr.decode("utf-8", "replace")
@@ -309,6 +347,8 @@ def problems(group, expected, owner, output, result, explained):
     if not read_all:
         found.append("stopped reading its input before the end")
     actual = stdout.decode("utf-8", "replace").splitlines()
+    if merged_moves:
+        actual = [line for line in actual if not line.startswith("motion ")]
     if output in ("pipe", "nonblocking") and actual != expected:
         pairs = enumerate(zip(actual, expected))
         at = next((i for i, (a, e) in pairs if a != e), min(len(actual), len(expected)))
@@ -329,6 +369,10 @@ def main():
     parser.add_argument("--explain", action="store_true",
                         help="expect the refused events on stderr")
     parser.add_argument("--timeout", type=float, default=120)
+    parser.add_argument("--pace", action="store_true",
+                        help="write each row once the ones before it show")
+    parser.add_argument("--merged-moves", action="store_true",
+                        help="compare no motions (a desktop merges them)")
     parser.add_argument("tables", nargs="*", default=[os.path.join(HERE, "agent.cases")])
     split = sys.argv.index("--")
     args = parser.parse_args(sys.argv[1:split])
@@ -347,9 +391,10 @@ def main():
     for output in outputs:
         for group in groups:
             state = {"layout": args.layout}
-            expected, owner = list(prologue), [None] * len(prologue)
+            expected, owner, pace = list(prologue), [None] * len(prologue), []
             explained, number = [], 1  # stderr expected with --explain; the row's first line
             for row in group.rows:
+                pace += [(row.data, len(expected))] if row.data else []
                 for event in row.events:
                     if event[0] == "refused":
                         explained.append(f"line {number}: {' '.join(event[1:])}")
@@ -358,10 +403,17 @@ def main():
                     expected += lines
                     owner += [row] * len(lines)
                 number += row.data.count(b"\n")
+            if pace:  # the end of input waits for the last row's events too
+                rest = owner[pace[-1][1] :]
+                pace.append((b"", pace[-1][1] + sum(1 for o in rest if o and o.data)))
             data = b"".join(row.data for row in group.rows)
-            result = run(command, data, output, args.input == "nonblocking", args.timeout)
+            result = run(command, data, output, args.input == "nonblocking", args.timeout,
+                         pace if args.pace else None)
+            if args.merged_moves:
+                kept = [i for i, line in enumerate(expected) if not line.startswith("motion ")]
+                expected, owner = [expected[i] for i in kept], [owner[i] for i in kept]
             found = problems(group, expected, owner, output, result,
-                             explained if args.explain else None)
+                             explained if args.explain else None, args.merged_moves)
             failed += bool(found)
             verdict = "FAIL" if found else "ok  "
             print(f"{verdict} {group.heading} ({len(group.rows)} rows, output: {output})")
