@@ -37,7 +37,7 @@ errors)
     ;;
 closed)
     # Mutter's Wayland socket, but no session bus.
-    expect_exit_1 "inputfeed: the Wayland compositor on \"$XDG_RUNTIME_DIR/wayland-0\" offers no way to post input: it lacks zwlr_virtual_pointer_manager_v1, zwp_virtual_keyboard_manager_v1 and org_kde_kwin_fake_input (which KDE offers only to programs named in a .desktop file), and there is no session bus for GNOME's org.gnome.Mutter.RemoteDesktop" \
+    expect_exit_1 "inputfeed: the Wayland compositor on \"$XDG_RUNTIME_DIR/wayland-0\" offers no way to post input: it lacks zwlr_virtual_pointer_manager_v1, zwp_virtual_keyboard_manager_v1 and org_kde_kwin_fake_input (which KDE offers only to programs named in a .desktop file), and there is no session bus for GNOME's org.gnome.Mutter.RemoteDesktop. inputfeed posts on wlroots desktops (sway, Hyprland, ...), KDE Plasma and GNOME; with WAYLAND_DISPLAY unset it posts through Xwayland, reaching X applications only" \
         env -u DBUS_SESSION_BUS_ADDRESS WAYLAND_DISPLAY="$XDG_RUNTIME_DIR/wayland-0" \
         XDG_RUNTIME_DIR="$dir" "$INPUTFEED"
     # Without PipeWire Mutter closes the session's streams, and the session.

@@ -19,7 +19,7 @@ errors)
         env WAYLAND_DISPLAY=none XDG_RUNTIME_DIR="$dir" "$INPUTFEED"
     expect_exit_1 'inputfeed: cannot connect to the Wayland compositor "none" (XDG_RUNTIME_DIR is not set)' \
         env -u XDG_RUNTIME_DIR WAYLAND_DISPLAY=none "$INPUTFEED"
-    expect_exit_1 'inputfeed: the Wayland compositor on "wayland-1" offers no way to post input: it lacks zwlr_virtual_pointer_manager_v1, zwp_virtual_keyboard_manager_v1 and org_kde_kwin_fake_input (which KDE offers only to programs named in a .desktop file), and there is no session bus for GNOME'"'"'s org.gnome.Mutter.RemoteDesktop' \
+    expect_exit_1 'inputfeed: the Wayland compositor on "wayland-1" offers no way to post input: it lacks zwlr_virtual_pointer_manager_v1, zwp_virtual_keyboard_manager_v1 and org_kde_kwin_fake_input (which KDE offers only to programs named in a .desktop file), and there is no session bus for GNOME'"'"'s org.gnome.Mutter.RemoteDesktop. inputfeed posts on wlroots desktops (sway, Hyprland, ...), KDE Plasma and GNOME; with WAYLAND_DISPLAY unset it posts through Xwayland, reaching X applications only' \
         env -u DBUS_SESSION_BUS_ADDRESS bash "$SESSION" --weston "$INPUTFEED"
     expect_exit_1 "inputfeed: lost the connection to the Wayland compositor on \"wayland-1\"" \
         bash "$SESSION" bash "$0" lost
