@@ -31,14 +31,14 @@ run() {
   local kind=$1 what=$2 wanted
   shift 2
   "$here/../tools/headless-gnome.sh" --keyboard "$agent" "$observer" --home 1 1 --count \
-    bash -c 'start=$(date +%s.%N); "$@" || exit; echo "seconds $(echo "$(date +%s.%N) - $start" | bc)" >&2' \
+    bash -c 'start=$(date +%s.%N); "$@" || exit; echo "seconds $start $(date +%s.%N)" >&2' \
     - "$@" <"$work/$kind.jsonl" >"$work/out" 2>"$work/time" ||
     { echo "$what: failed (status $?)" >&2; cat "$work/time" >&2; return 1; }
   wanted="buttons 0 keys $events"
   [ "$kind" = moves ] && wanted="buttons 0 keys 0"
   grep -q " $wanted\$" "$work/out" || { echo "$what lost events: $(head -1 "$work/out")" >&2; return 1; }
   [ "$kind" = keys ] || sed -n 's/^motions \([0-9]*\).*/\1/p' "$work/out" >>"$work/$what.seen"
-  sed -n 's/^seconds //p' "$work/time"
+  awk '$1 == "seconds" { printf "%.6f\n", $3 - $2 }' "$work/time"
 }
 
 echo "$events events per run, $repeat runs each"

@@ -24,8 +24,11 @@
 # nonblocking (a non-blocking pipe read slowly, so writes meet a full pipe), or one that takes
 # nothing, where only the status and the input read to its end are checked: closed, unread
 # (no reader), full (/dev/full). --input nonblocking makes standard input a non-blocking pipe
-# that is fed in pieces, so reads meet an empty pipe. INPUTFEED_TEST_LAUNCHER, when set, is put in front of COMMAND
-# (valgrind, for instance).
+# that is fed in pieces, so reads meet an empty pipe. --pace writes each row only once the
+# events of the rows before it have been printed (each position is then checked, and each line
+# must take effect while the input stays open); --merged-moves compares no motions, for
+# desktops that merge moves which come together. INPUTFEED_TEST_LAUNCHER, when set, is put in
+# front of COMMAND (valgrind, for instance).
 import argparse
 import os
 import re

@@ -26,7 +26,8 @@
 // stand-in keyboard one with the XKB layout L (default us) and the seat's
 // current keyboard, as if the user had just typed on it. --home first moves
 // the pointer to (X, Y), unreported, so that the report does not depend on
-// where an earlier run left it. --count prints only the number of events of
+// where an earlier run left it (on Mutter, which offers clients no pointer,
+// through the stand-in agent reading the pipe INPUTFEED_STAND_IN names). --count prints only the number of events of
 // each kind at the end, --quiet nothing (the windows and stand-ins are still
 // there for another observer), --time the seconds from the first event to the
 // last. --stand-ins shows no windows and prints nothing: it only holds the
