@@ -16,8 +16,8 @@
 # takes the lines written to the pipe INPUTFEED_STAND_IN (the observer moves the
 # pointer home that way). Mutter's overlay key is off, so that the Super key
 # reaches windows. COMMAND gets WAYLAND_DISPLAY, XDG_RUNTIME_DIR,
-# DBUS_SESSION_BUS_ADDRESS, and the process ids of Mutter and PipeWire in
-# COMPOSITOR_PID and PIPEWIRE_PID. As root the three daemons run as nobody, and
+# DBUS_SESSION_BUS_ADDRESS, and the process ids of Mutter, PipeWire and the bus
+# in COMPOSITOR_PID, PIPEWIRE_PID and BUS_PID. As root the three daemons run as nobody, and
 # the bus lets root in. The exit status is COMMAND's; if Mutter does not start,
 # 1, with the logs on standard error.
 set -euo pipefail
@@ -129,7 +129,7 @@ wait_for "${pids[1]}" pipewire test -S "$runtime/pipewire-0"
     </dev/null >"$work/mutter.log" 2>&1) &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS=$bus XDG_RUNTIME_DIR=$runtime COMPOSITOR_PID=${pids[2]} \
-    PIPEWIRE_PID=${pids[1]}
+    PIPEWIRE_PID=${pids[1]} BUS_PID=${pids[0]}
 has_display_config() {
     gdbus introspect --session -d org.gnome.Mutter.DisplayConfig \
         -o /org/gnome/Mutter/DisplayConfig >/dev/null 2>&1

@@ -4,7 +4,7 @@
 #            within a second also while no input comes
 #   live     the monitors rearranged while the agent runs: its next move lands by the new
 #            layout
-# (closed, gone and live-in-session run inside headless Mutter.)
+# (closed, gone, bus and live-in-session run inside headless Mutter.)
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-gnome.sh).
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/../x11/harness.sh"
@@ -34,6 +34,10 @@ case $1 in
 errors)
     bash "$SESSION" bash "$0" closed
     bash "$SESSION" bash "$0" gone
+    bash "$SESSION" bash "$0" bus
+    ;;
+bus)
+    idle_exit_1 "inputfeed: lost the connection to the session bus" kill -KILL "$BUS_PID"
     ;;
 closed)
     # Mutter's Wayland socket, but no session bus.
