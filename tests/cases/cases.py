@@ -190,11 +190,11 @@ def windows(kind, args, keys, state):
 GNOME_MONITORS = ((0, 0, 1280, 1024, 1), (1280, 0, 1600, 1200, 2))
 
 
-def gnome(kind, args, keys, state):
+def gnome(kind, args, keys, state, monitors=GNOME_MONITORS):
     at = 1 if kind in ("press", "release") else 0
     if kind != "keydown" and kind != "keyup":
         x, y = float(args[at]), float(args[at + 1])
-        mx, my, _, _, scale = next(m for m in GNOME_MONITORS if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
+        mx, my, _, _, scale = next(m for m in monitors if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
         shown = [f"{v:.8f}".rstrip("0").rstrip(".") for v in (mx + (x - mx) / scale, my + (y - my) / scale)]
         args = args[:at] + shown + args[at + 2 :]
     # Mutter's keymap names Alt's and the Windows key's modifiers twice: real and virtual.
@@ -203,7 +203,9 @@ def gnome(kind, args, keys, state):
 
 
 # Per backend: what every run prints first, and how an event is reported.
-TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11), "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome)}
+TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11), "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome),
+               # The same in GNOME's logical layout mode: layout and windows count alike.
+               "gnome-logical": ([], lambda *a: gnome(*a, monitors=((0, 0, 1280, 1024, 1), (1280, 0, 800, 600, 1))))}
 
 
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed
