@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -224,10 +225,13 @@ protected:
             moved_ = false;
             roundTrip();
         }
-        send("NotifyPointerButton", "ib", kButtons[static_cast<std::size_t>(which)], down ? 1 : 0);
+        const auto index = static_cast<std::size_t>(which);
+        buttonsHeld_[index] = down;
+        send("NotifyPointerButton", "ib", kButtons[index], down ? 1 : 0);
     }
 
     void key(VirtualKey virtualKey, bool down) override {
+        keysHeld_[virtualKey] = down;
         send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[virtualKey]}, down ? 1 : 0);
     }
 
@@ -295,6 +299,15 @@ private:
         closedSlot_.reset();
         stop();
         if (!start()) std::exit(1);
+        // The old session's devices took their keys and buttons with them.
+        for (std::size_t key = 0; key < keysHeld_.size(); ++key) {
+            if (keysHeld_[key]) {
+                send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[key]}, 1);
+            }
+        }
+        for (std::size_t index = 0; index < buttonsHeld_.size(); ++index) {
+            if (buttonsHeld_[index]) send("NotifyPointerButton", "ib", kButtons[index], 1);
+        }
     }
 
     template <typename... Args>
@@ -442,6 +455,8 @@ private:
     bool sessionGone_ = false;
     bool layoutChanged_ = false;
     bool started_ = false;
+    std::bitset<kVirtualKeyLimit> keysHeld_;
+    std::bitset<3> buttonsHeld_;
 };
 
 }  // namespace
