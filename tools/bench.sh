@@ -191,14 +191,13 @@ gnome() {
     [ "$kind" = moves ] && wanted="buttons 0 keys 0"
     tools/headless-gnome.sh --keyboard "$agent" "$build/tools/observe/inputfeed-observe-wayland" \
       --home 1 1 --count bash -c \
-      'start=$(date +%s.%N); "$@" || exit
-       awk -v a="$start" -v b="$(date +%s.%N)" "BEGIN { print \"seconds\", b - a }" >&2' \
+      'start=$(date +%s.%N); "$@" || exit; echo "seconds $start $(date +%s.%N)" >&2' \
       - "$@" <"$work/$kind.jsonl" >"$work/out" 2>"$work/time" ||
       { echo "$what: failed (status $?)" >&2; cat "$work/time" >&2; return 1; }
     grep -q " $wanted\$" "$work/out" ||
       { echo "$what lost events: $(head -1 "$work/out")" >&2; return 1; }
     [ "$kind" = keys ] || sed -n 's/^motions \([0-9]*\).*/\1/p' "$work/out" >>"$work/$what.seen"
-    sed -n 's/^seconds //p' "$work/time"
+    awk '$1 == "seconds" { printf "%.6f\n", $3 - $2 }' "$work/time"
   }
   echo "$events events per run, $repeat runs each"
   for kind in moves keys; do

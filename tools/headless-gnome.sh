@@ -2,13 +2,15 @@
 # Runs a command inside a private headless GNOME compositor (Mutter), then
 # stops it. The GNOME quick start and the GNOME tests run this way.
 #
-#   tools/headless-gnome.sh [--keyboard AGENT] COMMAND [ARG...]
+#   tools/headless-gnome.sh [--keyboard AGENT] [--logical] COMMAND [ARG...]
 #   tools/headless-gnome.sh --arrange X Y SCALE X Y SCALE   (inside such a session)
 #
 # Mutter runs with a session bus and a PipeWire daemon of its own and two
 # virtual monitors, arranged in GNOME's layout coordinates as
 #   Meta-0  1280x1024 at (0, 0), scale 1
 #   Meta-1  1600x1200 at (1280, 0), scale 2 (800x600 for Wayland clients)
+# in GNOME's default physical layout mode; --logical switches on fractional
+# scaling, where the layout counts logical pixels (Meta-1 is 800x600 there too).
 # --arrange moves them (Mutter wants the layout to start at 0,0 with the
 # monitors touching). Its seat has no input devices, so no window gets the
 # keyboard focus: --keyboard runs AGENT (the agent) for as long as COMMAND runs
@@ -16,10 +18,10 @@
 # takes the lines written to the pipe INPUTFEED_STAND_IN (the observer moves the
 # pointer home that way). Mutter's overlay key is off, so that the Super key
 # reaches windows. COMMAND gets WAYLAND_DISPLAY, XDG_RUNTIME_DIR,
-# DBUS_SESSION_BUS_ADDRESS, and the process ids of Mutter and PipeWire in
-# COMPOSITOR_PID and PIPEWIRE_PID. As root the three daemons run as nobody, and
-# the bus lets root in. The exit status is COMMAND's; if Mutter does not start,
-# 1, with the logs on standard error.
+# DBUS_SESSION_BUS_ADDRESS, and the process ids of Mutter, PipeWire and the bus
+# in COMPOSITOR_PID, PIPEWIRE_PID and BUS_PID. As root the three daemons run as
+# nobody, and the bus lets root in. The exit status is COMMAND's; if Mutter does
+# not start, 1, with the logs on standard error.
 set -euo pipefail
 
 # One logical monitor per monitor; its only mode is its virtual size.
@@ -52,10 +54,15 @@ if [ "${1:-}" = --arrange ]; then
     exit
 fi
 keyboard=""
-if [ "${1:-}" = --keyboard ] && [ $# -gt 1 ]; then
-    keyboard=$2
-    shift 2
-fi
+features=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --keyboard) [ $# -gt 1 ] || break; keyboard=$2; shift ;;
+    --logical) features=("experimental-features=['scale-monitor-framebuffer']") ;;
+    *) break ;;
+    esac
+    shift
+done
 [ $# -gt 0 ] || { sed -n '5,6s/^# \{0,1\}//p' "$0" >&2; exit 2; }
 for program in dbus-daemon pipewire mutter gdbus; do
     command -v "$program" >/dev/null || { echo "headless-gnome: $program is not installed" >&2; exit 1; }
@@ -66,7 +73,7 @@ runtime=$work/runtime
 mkdir -m 700 "$runtime" "$runtime/config" "$runtime/config/glib-2.0" \
     "$runtime/config/glib-2.0/settings"
 chmod 755 "$work"
-printf '%s\n' "[org/gnome/mutter]" "overlay-key=''" >"$runtime/config/glib-2.0/settings/keyfile"
+printf '%s\n' "[org/gnome/mutter]" "overlay-key=''" "${features[@]}" >"$runtime/config/glib-2.0/settings/keyfile"
 # The bus lets in the user running COMMAND, root included.
 cat >"$work/bus.conf" <<EOF
 <!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
@@ -129,7 +136,7 @@ wait_for "${pids[1]}" pipewire test -S "$runtime/pipewire-0"
     </dev/null >"$work/mutter.log" 2>&1) &
 pids+=($!)
 export DBUS_SESSION_BUS_ADDRESS=$bus XDG_RUNTIME_DIR=$runtime COMPOSITOR_PID=${pids[2]} \
-    PIPEWIRE_PID=${pids[1]}
+    PIPEWIRE_PID=${pids[1]} BUS_PID=${pids[0]}
 has_display_config() {
     gdbus introspect --session -d org.gnome.Mutter.DisplayConfig \
         -o /org/gnome/Mutter/DisplayConfig >/dev/null 2>&1

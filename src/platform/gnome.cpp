@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -76,10 +77,12 @@ bool refused(const char* why) {
     return false;
 }
 
-// One monitor of the layout: the stream that stands for it, and where it lies.
+// One monitor of the layout: the stream that stands for it, where it lies, and
+// how many stream pixels make one layout pixel.
 struct Monitor {
     std::string stream;
     std::int64_t x = 0, y = 0, width = 0, height = 0;
+    double scale = 1;
 };
 
 class GnomePlatform final : public DevicePlatform {
@@ -145,16 +148,16 @@ public:
             return false;
         }
         const std::string castSession = path;
-        std::vector<std::string> connectors;
-        if (!readConnectors(connectors)) return false;
         monitors_.clear();
-        for (const std::string& connector : connectors) {
+        if (!readMonitors()) return false;
+        for (Monitor& monitor : monitors_) {
+            // Until it records, the monitor is known by its connector.
             if (!call(kScreenCast, castSession.c_str(), "org.gnome.Mutter.ScreenCast.Session",
-                      "RecordMonitor", reply, "sa{sv}", connector.c_str(), 0) ||
+                      "RecordMonitor", reply, "sa{sv}", monitor.stream.c_str(), 0) ||
                 !read(reply, "o", &path)) {
                 return false;
             }
-            monitors_.push_back(Monitor{path});
+            monitor.stream = path;
         }
         started_ = call(kRemoteDesktop, session_.c_str(), kRemoteSession, "Start", reply, "") &&
                    readLayout();
@@ -211,8 +214,8 @@ protected:
         atX_ = sx;
         atY_ = sy;
         moved_ = true;
-        send("NotifyPointerMotionAbsolute", "sdd", best->stream.c_str(), static_cast<double>(sx),
-             static_cast<double>(sy));
+        send("NotifyPointerMotionAbsolute", "sdd", best->stream.c_str(),
+             static_cast<double>(sx) * best->scale, static_cast<double>(sy) * best->scale);
     }
 
     void button(Button which, bool down) override {
@@ -222,10 +225,13 @@ protected:
             moved_ = false;
             roundTrip();
         }
-        send("NotifyPointerButton", "ib", kButtons[static_cast<std::size_t>(which)], down ? 1 : 0);
+        const auto index = static_cast<std::size_t>(which);
+        buttonsHeld_[index] = down;
+        send("NotifyPointerButton", "ib", kButtons[index], down ? 1 : 0);
     }
 
     void key(VirtualKey virtualKey, bool down) override {
+        keysHeld_[virtualKey] = down;
         send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[virtualKey]}, down ? 1 : 0);
     }
 
@@ -293,6 +299,15 @@ private:
         closedSlot_.reset();
         stop();
         if (!start()) std::exit(1);
+        // The old session's devices took their keys and buttons with them.
+        for (std::size_t key = 0; key < keysHeld_.size(); ++key) {
+            if (keysHeld_[key]) {
+                send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[key]}, 1);
+            }
+        }
+        for (std::size_t index = 0; index < buttonsHeld_.size(); ++index) {
+            if (buttonsHeld_[index]) send("NotifyPointerButton", "ib", kButtons[index], 1);
+        }
     }
 
     template <typename... Args>
@@ -328,8 +343,10 @@ private:
         return 0;
     }
 
-    // The connectors of the monitors in use, from DisplayConfig's current state.
-    bool readConnectors(std::vector<std::string>& connectors) {
+    // The monitors in use, by connector, from DisplayConfig's current state. In
+    // GNOME's logical layout mode (fractional scaling) a stream still counts
+    // physical pixels, scale of them to a pixel of the layout.
+    bool readMonitors() {
         Message reply;
         if (!call(kDisplayConfig, kDisplayConfigPath, kDisplayConfig, "GetCurrentState", reply,
                   "")) {
@@ -342,20 +359,40 @@ private:
             return malformed();
         }
         while (sd_bus_message_enter_container(m, 'r', "iiduba(ssss)a{sv}") > 0) {
-            if (sd_bus_message_skip(m, "iidub") < 0 ||
+            double scale = 1;
+            if (sd_bus_message_skip(m, "ii") < 0 || sd_bus_message_read(m, "d", &scale) < 0 ||
+                sd_bus_message_skip(m, "ub") < 0 ||
                 sd_bus_message_enter_container(m, 'a', "(ssss)") < 0) {
                 return malformed();
             }
             const char* connector = nullptr;
             while (sd_bus_message_read(m, "(ssss)", &connector, nullptr, nullptr, nullptr) > 0) {
-                connectors.emplace_back(connector);
+                monitors_.push_back(Monitor{connector, 0, 0, 0, 0, scale});
             }
             if (sd_bus_message_exit_container(m) < 0 || sd_bus_message_skip(m, "a{sv}") < 0 ||
                 sd_bus_message_exit_container(m) < 0) {
                 return malformed();
             }
         }
-        return !connectors.empty() || refused("GNOME shows no monitor");
+        if (sd_bus_message_exit_container(m) < 0 ||
+            sd_bus_message_enter_container(m, 'a', "{sv}") < 0) {
+            return malformed();
+        }
+        std::uint32_t mode = 0;  // 1: logical, 2: physical
+        while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+            const char* name = nullptr;
+            if (sd_bus_message_read(m, "s", &name) < 0) return malformed();
+            if (std::strcmp(name, "layout-mode") == 0) {
+                sd_bus_message_read(m, "v", "u", &mode);
+            } else {
+                sd_bus_message_skip(m, "v");
+            }
+            sd_bus_message_exit_container(m);
+        }
+        if (mode != 1) {
+            for (Monitor& monitor : monitors_) monitor.scale = 1;
+        }
+        return !monitors_.empty() || refused("GNOME shows no monitor");
     }
 
     // Where each stream's monitor lies in the layout, from its Parameters.
@@ -418,6 +455,8 @@ private:
     bool sessionGone_ = false;
     bool layoutChanged_ = false;
     bool started_ = false;
+    std::bitset<kVirtualKeyLimit> keysHeld_;
+    std::bitset<3> buttonsHeld_;
 };
 
 }  // namespace

@@ -29,8 +29,11 @@
 # nonblocking (a non-blocking pipe read slowly, so writes meet a full pipe), or one that takes
 # nothing, where only the status and the input read to its end are checked: closed, unread
 # (no reader), full (/dev/full). --input nonblocking makes standard input a non-blocking pipe
-# that is fed in pieces, so reads meet an empty pipe. INPUTFEED_TEST_LAUNCHER, when set, is
-# put in front of COMMAND (valgrind, for instance).
+# that is fed in pieces, so reads meet an empty pipe. --pace writes each row only once the
+# events of the rows before it have been printed (each position is then checked, and each line
+# must take effect while the input stays open); --merged-moves compares no motions, for
+# desktops that merge moves which come together. INPUTFEED_TEST_LAUNCHER, when set, is put in
+# front of COMMAND (valgrind, for instance).
 import argparse
 import os
 import re
@@ -250,11 +253,11 @@ def windows(kind, args, keys, state):
 GNOME_MONITORS = ((0, 0, 1280, 1024, 1), (1280, 0, 1600, 1200, 2))
 
 
-def gnome(kind, args, keys, state):
+def gnome(kind, args, keys, state, monitors=GNOME_MONITORS):
     at = 1 if kind in ("press", "release") else 0
     if kind != "keydown" and kind != "keyup":
         x, y = float(args[at]), float(args[at + 1])
-        mx, my, _, _, scale = next(m for m in GNOME_MONITORS
+        mx, my, _, _, scale = next(m for m in monitors
                                    if m[0] <= x < m[0] + m[2] and m[1] <= y < m[1] + m[3])
         shown = [f"{v:.8f}".rstrip("0").rstrip(".")
                  for v in (mx + (x - mx) / scale, my + (y - my) / scale)]
@@ -271,7 +274,10 @@ def gnome(kind, args, keys, state):
 
 # Per backend: what every run prints first, and how an event is reported.
 TRANSLATORS = {"trace": (['{"event":"trust","prompt":true}'], trace), "x11": ([], x11),
-               "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome)}
+               "wayland": ([], wayland), "windows": ([], windows), "gnome": ([], gnome),
+               # The same in GNOME's logical layout mode: layout and windows count alike.
+               "gnome-logical": ([], lambda *a: gnome(*a, monitors=((0, 0, 1280, 1024, 1),
+                                                                    (1280, 0, 800, 600, 1))))}
 
 
 # Runs COMMAND on DATA with standard output as OUTPUT says, its input a non-blocking pipe fed

@@ -3,8 +3,8 @@
 #   errors   each failure ends the agent with one line on standard error and status 1,
 #            within a second also while no input comes
 #   live     the monitors rearranged while the agent runs: its next move lands by the new
-#            layout
-# (closed, gone and live-in-session run inside headless Mutter.)
+#            layout, and a key held down stays down
+# (closed, gone, bus and live-in-session run inside headless Mutter.)
 # Environment: INPUTFEED, OBSERVE (the Wayland observer), SESSION (tools/headless-gnome.sh).
 # shellcheck source-path=SCRIPTDIR
 source "$(dirname "$0")/../support/harness.sh"
@@ -34,6 +34,10 @@ case $1 in
 errors)
     bash "$SESSION" bash "$0" closed
     bash "$SESSION" bash "$0" gone
+    bash "$SESSION" bash "$0" bus
+    ;;
+bus)
+    idle_exit_1 "inputfeed: lost the connection to the session bus" kill -KILL "$BUS_PID"
     ;;
 closed)
     # Mutter's Wayland socket, but no session bus.
@@ -55,18 +59,21 @@ live-in-session)
     "$INPUTFEED" <"$dir/agent" &
     agent=$!
     exec 4>"$dir/agent"
-    echo '{"type":"pointerMove","x":5,"y":5}' >&4
+    printf '%s\n' '{"type":"pointerMove","x":5,"y":5}' '{"type":"keyDown","code":"KeyQ"}' >&4
     sleep 0.3
-    # Meta-1 (scale 2) now at 0,0, Meta-0 right of it; a new observer sees the agent's moves.
+    # Meta-1 (scale 2) now at 0,0, Meta-0 right of it; a new observer sees the agent's moves,
+    # and Q, held down across the change, comes up.
     bash "$SESSION" --arrange 1600 0 1 0 0 2
     "$OBSERVE" --home 1700 100 sh -c 'printf "%s\n" "$@" >&4; sleep 0.5' - \
         '{"type":"pointerMove","x":100,"y":100}' '{"type":"keyDown","code":"KeyA"}' \
-        '{"type":"keyUp","code":"KeyA"}' '{"type":"pointerMove","x":1800,"y":200}' >"$dir/seen"
+        '{"type":"keyUp","code":"KeyA"}' '{"type":"keyUp","code":"KeyQ"}' \
+        '{"type":"pointerMove","x":1800,"y":200}' >"$dir/seen"
     exec 4>&-
     wait "$agent" || fail "exit status $?"
     diff -u - "$dir/seen" <<<"motion 50 50
 key press 30 a
 key release 30 a
+key release 16 q
 motion 1800 200
 pointer 1800 200" >&2 || fail "the report is not as expected"
     ;;

@@ -27,15 +27,17 @@
 // current keyboard, as if the user had just typed on it (L with a slash: the
 // keymap in that file). --home first moves
 // the pointer to (X, Y), unreported, so that the report does not depend on
-// where an earlier run left it. --count prints only the number of events of
-// each kind at the end, --quiet nothing (the windows and stand-ins are still
-// there for another observer), --time the seconds from the first event to the
-// last. --stand-ins shows no windows and prints nothing: it only holds the
-// stand-ins while the command runs, like a keyboard plugged in meanwhile;
-// --switches N then makes the seat's current keyboard switch N times between
-// the stand-in keyboard and a US one, as two keyboards typed on in turn. The
-// exit status is the command's; 2 when the observer fails or the compositor
-// drops its connection (after one line on standard error).
+// where an earlier run left it (on Mutter, which offers clients no pointer,
+// through the stand-in agent reading the pipe INPUTFEED_STAND_IN names).
+// --count prints only the number of events of each kind at the end, --quiet
+// nothing (the windows and stand-ins are still there for another observer),
+// --time the seconds from the first event to the last. --stand-ins shows no
+// windows and prints nothing: it only holds the stand-ins while the command
+// runs, like a keyboard plugged in meanwhile; --switches N then makes the
+// seat's current keyboard switch N times between the stand-in keyboard and a
+// US one, as two keyboards typed on in turn. The exit status is the command's;
+// 2 when the observer fails or the compositor drops its connection (after one
+// line on standard error).
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
