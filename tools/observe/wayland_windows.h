@@ -66,6 +66,7 @@ private:
     bool start(const Options& options);
     bool standIn(const Options& options);
     bool moveTo(double x, double y);
+    bool pointerIsAt(double x, double y) const;
     const Window* windowOf(wl_surface* surface) const;
 
     static void global(void*, wl_registry*, std::uint32_t, const char*, std::uint32_t);
