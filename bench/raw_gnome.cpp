@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "evdev_keys.h"
 #include "script.h"
 
 namespace {
@@ -87,17 +88,7 @@ int main(int argc, char** argv) {
     xkb_keymap* keymap = xkb_keymap_new_from_names(context, &names, XKB_KEYMAP_COMPILE_NO_FLAGS);
     if (!keymap) fail("cannot compile a US keymap");
     const auto actions = inputfeed::bench::readScript(argv[1], [keymap](std::string_view name) {
-        const xkb_keysym_t wanted =
-            xkb_keysym_from_name(std::string(name).c_str(), XKB_KEYSYM_NO_FLAGS);
-        for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap);
-             code <= xkb_keymap_max_keycode(keymap); ++code) {
-            const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms) > 0 &&
-                syms[0] == wanted) {
-                return static_cast<unsigned>(code - 8);  // evdev numbering
-            }
-        }
-        return 0u;
+        return inputfeed::bench::evdevKeyTyping(keymap, name);
     });
 
     if (sd_bus_open_user(&bus) < 0) fail("no session bus");

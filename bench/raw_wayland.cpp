@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "evdev_keys.h"
 #include "platform/wayland_client.h"
 #include "script.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -48,17 +49,7 @@ int main(int argc, char** argv) {
     if (!keymap) fail("cannot compile a US keymap");
     xkb_state* state = xkb_state_new(keymap);
     const auto actions = inputfeed::bench::readScript(argv[1], [keymap](std::string_view name) {
-        const xkb_keysym_t wanted =
-            xkb_keysym_from_name(std::string(name).c_str(), XKB_KEYSYM_NO_FLAGS);
-        for (xkb_keycode_t code = xkb_keymap_min_keycode(keymap);
-             code <= xkb_keymap_max_keycode(keymap); ++code) {
-            const xkb_keysym_t* syms = nullptr;
-            if (xkb_keymap_key_get_syms_by_level(keymap, code, 0, 0, &syms) > 0 &&
-                syms[0] == wanted) {
-                return static_cast<unsigned>(code - 8);  // evdev numbering
-            }
-        }
-        return 0u;
+        return inputfeed::bench::evdevKeyTyping(keymap, name);
     });
 
     char* text = xkb_keymap_get_as_string(keymap, XKB_KEYMAP_FORMAT_TEXT_V1);

@@ -19,6 +19,7 @@
 
 #include "events/key_event.h"
 #include "platform/device_platform.h"
+#include "platform/evdev_codes.h"
 #include "platform/linux_backends.h"
 
 namespace inputfeed {
@@ -30,16 +31,6 @@ constexpr const char* kRemoteSession = "org.gnome.Mutter.RemoteDesktop.Session";
 constexpr const char* kScreenCast = "org.gnome.Mutter.ScreenCast";
 constexpr const char* kDisplayConfig = "org.gnome.Mutter.DisplayConfig";
 constexpr const char* kDisplayConfigPath = "/org/gnome/Mutter/DisplayConfig";
-
-// evdev codes of the pointer buttons (linux/input-event-codes.h), by Button.
-constexpr std::array<std::int32_t, 3> kButtons{0x110, 0x112, 0x111};
-
-// evdev key codes by virtual key, from the one key table; 0 for no key.
-constexpr auto evdevCodes = [] {
-    std::array<std::uint16_t, kVirtualKeyLimit> codes{};
-    for (const KeyName& key : macKeyCodes) codes[key.virtualKey] = key.evdevCode;
-    return codes;
-}();
 
 // Calls sent without waiting for their answers before one call waits for its
 // answer, so that a flood never runs ahead of Mutter by more than this.
@@ -184,7 +175,7 @@ public:
 
 protected:
     bool hasKey(VirtualKey virtualKey) const override {
-        return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
+        return virtualKey < evdevKeyCodes.size() && evdevKeyCodes[virtualKey] != 0;
     }
 
     void moveTo(double x, double y) override {
@@ -227,12 +218,12 @@ protected:
         }
         const auto index = static_cast<std::size_t>(which);
         buttonsHeld_[index] = down;
-        send("NotifyPointerButton", "ib", kButtons[index], down ? 1 : 0);
+        send("NotifyPointerButton", "ib", std::int32_t{evdevButtonCodes[index]}, down ? 1 : 0);
     }
 
     void key(VirtualKey virtualKey, bool down) override {
         keysHeld_[virtualKey] = down;
-        send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[virtualKey]}, down ? 1 : 0);
+        send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevKeyCodes[virtualKey]}, down ? 1 : 0);
     }
 
 private:
@@ -302,11 +293,12 @@ private:
         // The old session's devices took their keys and buttons with them.
         for (std::size_t key = 0; key < keysHeld_.size(); ++key) {
             if (keysHeld_[key]) {
-                send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevCodes[key]}, 1);
+                send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevKeyCodes[key]}, 1);
             }
         }
         for (std::size_t index = 0; index < buttonsHeld_.size(); ++index) {
-            if (buttonsHeld_[index]) send("NotifyPointerButton", "ib", kButtons[index], 1);
+            if (buttonsHeld_[index])
+                send("NotifyPointerButton", "ib", std::int32_t{evdevButtonCodes[index]}, 1);
         }
     }
 

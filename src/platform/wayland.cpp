@@ -18,6 +18,7 @@
 #include "fake-input-client-protocol.h"
 #include "platform/clock.h"
 #include "platform/device_platform.h"
+#include "platform/evdev_codes.h"
 #include "platform/linux_backends.h"
 #include "platform/wayland_client.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
@@ -29,16 +30,6 @@ namespace {
 
 using wayland::Box;
 using wayland::Client;
-
-// evdev codes of the pointer buttons by Button (linux/input-event-codes.h).
-constexpr std::array<std::uint32_t, 3> kButtonCodes{0x110, 0x112, 0x111};
-
-// evdev key codes by virtual key, from the one key table; 0 for no key.
-constexpr auto evdevCodes = [] {
-    std::array<std::uint16_t, kVirtualKeyLimit> codes{};
-    for (const KeyName& key : macKeyCodes) codes[key.virtualKey] = key.evdevCode;
-    return codes;
-}();
 
 // xkbcommon numbers keys as evdev code + 8, as X servers do.
 constexpr xkb_keycode_t kXkbOffset = 8;
@@ -178,7 +169,7 @@ public:
 
 protected:
     bool hasKey(VirtualKey virtualKey) const override {
-        return virtualKey < evdevCodes.size() && evdevCodes[virtualKey] != 0;
+        return virtualKey < evdevKeyCodes.size() && evdevKeyCodes[virtualKey] != 0;
     }
     void eventDone() override { client_->eventSent(); }
 
@@ -254,14 +245,14 @@ private:
     void button(Button which, bool down) override {
         if (client_->layout().empty()) return;
         zwlr_virtual_pointer_v1_button(
-            pointer_, milliseconds(), kButtonCodes[static_cast<std::size_t>(which)],
+            pointer_, milliseconds(), evdevButton(which),
             down ? WL_POINTER_BUTTON_STATE_PRESSED : WL_POINTER_BUTTON_STATE_RELEASED);
         zwlr_virtual_pointer_v1_frame(pointer_);
     }
 
     void key(VirtualKey virtualKey, bool down) override {
         client_->eventStarting();
-        const std::uint32_t code = evdevCodes[virtualKey];
+        const std::uint32_t code = evdevKeyCodes[virtualKey];
         if (!keymapSent_) keymapSent_ = wayland::uploadKeymap(keyboard_, keymap_.text());
         zwp_virtual_keyboard_v1_key(
             keyboard_, milliseconds(), code,
@@ -351,13 +342,12 @@ private:
         // its event loop, before it reads the button.
         if (motionUnconfirmed_) client_->roundtrip();
         motionUnconfirmed_ = false;
-        org_kde_kwin_fake_input_button(client_->fakeInput(),
-                                       kButtonCodes[static_cast<std::size_t>(which)], down ? 1 : 0);
+        org_kde_kwin_fake_input_button(client_->fakeInput(), evdevButton(which), down ? 1 : 0);
     }
 
     void key(VirtualKey virtualKey, bool down) override {
         client_->eventStarting();
-        org_kde_kwin_fake_input_keyboard_key(client_->fakeInput(), evdevCodes[virtualKey],
+        org_kde_kwin_fake_input_keyboard_key(client_->fakeInput(), evdevKeyCodes[virtualKey],
                                              down ? 1 : 0);
     }
 
