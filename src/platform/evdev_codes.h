@@ -4,6 +4,7 @@
 // GNOME backends post: the evdev column of the one key table, by virtual key,
 // and the pointer buttons, by Button.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
@@ -18,6 +19,12 @@ inline constexpr auto evdevKeyCodes = [] {
     for (const KeyName& key : macKeyCodes) codes[key.virtualKey] = key.evdevCode;
     return codes;
 }();
+
+// Every key's evdev code is below this bound, so a backend can index its own state by it.
+inline constexpr std::size_t kEvdevKeyLimit = 128;
+static_assert(std::ranges::all_of(evdevKeyCodes,
+                                  [](std::uint16_t code) { return code < kEvdevKeyLimit; }),
+              "evdev key codes must be below kEvdevKeyLimit");
 
 // BTN_LEFT, BTN_MIDDLE and BTN_RIGHT, in the order of Button.
 inline constexpr std::array<std::uint16_t, 3> evdevButtonCodes{0x110, 0x112, 0x111};

@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "events/key_event.h"
@@ -158,12 +160,13 @@ public:
     int connectionFd() const override { return sd_bus_get_fd(bus_.get()); }
 
     void dispatchIncoming() override {
+        // Signals that come in while a new session starts wait in sd-bus's queue, where
+        // waiting on the socket would not see them: take them in until none is left.
         for (;;) {
-            const int result = sd_bus_process(bus_.get(), nullptr);
-            if (result < 0) fail("lost the connection to the session bus");
-            if (result == 0) break;
+            processQueued();
+            if (!sessionGone_ && !layoutChanged_) return;
+            follow();
         }
-        if (sessionGone_ || layoutChanged_) follow();
     }
 
     // Everything sent reaches the socket, and what came back meanwhile (round
@@ -179,6 +182,7 @@ protected:
     }
 
     void moveTo(double x, double y) override {
+        wanted_ = {x, y};
         // Whole layout pixels, inside the box around the monitors.
         const auto px = static_cast<std::int64_t>(std::round(std::clamp(
             x, static_cast<double>(box_.x), static_cast<double>(box_.x + box_.width - 1))));
@@ -212,7 +216,7 @@ protected:
     void button(Button which, bool down) override {
         // Mutter has the move before the press or release is sent (one round trip): presses
         // written right behind their moves were lost more often by windows still being set up.
-        if (moved_) {
+        while (moved_) {  // again if the round trip found a new session, and moved there
             moved_ = false;
             roundTrip();
         }
@@ -282,15 +286,16 @@ private:
                 fail("lost GNOME's remote desktop: Mutter left the session bus");
             }
             reply.reset(raw);
-            while (sd_bus_process(bus_.get(), nullptr) > 0) {
-            }
+            processQueued();
             if (!layoutChanged_) fail("GNOME closed the remote-desktop session");
         }
         sessionGone_ = layoutChanged_ = false;
         closedSlot_.reset();
         stop();
         if (!start()) std::exit(1);
-        // The old session's devices took their keys and buttons with them.
+        // The old session's devices took the pointer's place, keys and buttons with them: a
+        // press that follows lands where its command said.
+        if (wanted_) moveTo(wanted_->first, wanted_->second);
         for (std::size_t key = 0; key < keysHeld_.size(); ++key) {
             if (keysHeld_[key]) {
                 send("NotifyKeyboardKeycode", "ub", std::uint32_t{evdevKeyCodes[key]}, 1);
@@ -300,6 +305,13 @@ private:
             if (buttonsHeld_[index])
                 send("NotifyPointerButton", "ib", std::int32_t{evdevButtonCodes[index]}, 1);
         }
+    }
+
+    void processQueued() {
+        int result = 0;
+        while ((result = sd_bus_process(bus_.get(), nullptr)) > 0) {
+        }
+        if (result < 0) fail("lost the connection to the session bus");
     }
 
     template <typename... Args>
@@ -402,7 +414,9 @@ private:
             while (sd_bus_message_enter_container(raw, 'e', "sv") > 0) {
                 const char* name = nullptr;
                 std::int32_t a = 0, b = 0;
-                sd_bus_message_read(raw, "s", &name);
+                if (sd_bus_message_read(raw, "s", &name) < 0) {
+                    return refused("a screen-cast stream's parameters of an unexpected form");
+                }
                 if (std::strcmp(name, "position") == 0 &&
                     sd_bus_message_read(raw, "v", "(ii)", &a, &b) >= 0) {
                     monitor.x = a;
@@ -442,6 +456,7 @@ private:
     Monitor box_;
     const Monitor* at_ = nullptr;  // where the pointer was last sent, in stream coordinates
     std::int64_t atX_ = 0, atY_ = 0;
+    std::optional<std::pair<double, double>> wanted_;  // the last position asked for
     unsigned unanswered_ = 0;
     bool moved_ = false;
     bool sessionGone_ = false;

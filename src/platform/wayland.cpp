@@ -100,7 +100,7 @@ public:
 
     // Records a key and returns true when the modifiers or group changed.
     bool press(std::uint32_t evdev, bool down) {
-        held_.set(evdev % held_.size(), down);
+        held_.set(evdev, down);
         const auto changed =
             xkb_state_update_key(state_, evdev + kXkbOffset, down ? XKB_KEY_DOWN : XKB_KEY_UP);
         return changed != 0;
@@ -150,7 +150,7 @@ private:
     std::string normal_;
     std::array<Seen, 4> seen_;
     unsigned next_ = 0;
-    std::bitset<128> held_;
+    std::bitset<kEvdevKeyLimit> held_;
 };
 
 // What both kinds of compositor share: one connection, positions in whole

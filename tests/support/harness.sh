@@ -7,7 +7,18 @@ set -euo pipefail
 fail() { echo "FAIL: $*" >&2; exit 1; }
 dir=$(mktemp -d)
 servers=()
-trap 'kill "${servers[@]}" 2>/dev/null || true; rm -rf "$dir"' EXIT
+# A server that does not end within a second of being asked (Mutter can spin while it shuts
+# down) is killed, so that none outlives the test.
+stop_servers() {
+    [ ${#servers[@]} -gt 0 ] || return 0
+    kill "${servers[@]}" 2>/dev/null || return 0
+    for _ in $(seq 10); do
+        kill -0 "${servers[@]}" 2>/dev/null || return 0
+        sleep 0.1
+    done
+    kill -KILL "${servers[@]}" 2>/dev/null || true
+}
+trap 'stop_servers; rm -rf "$dir"' EXIT
 
 # expect_exit_1 MESSAGE COMMAND...: COMMAND, on empty input, writes nothing to standard
 # output, exactly MESSAGE to standard error, and exits with status 1.

@@ -39,9 +39,11 @@
 // 2 when the observer fails or the compositor drops its connection (after one
 // line on standard error).
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -187,6 +189,8 @@ int main(int argc, char** argv) {
     const pid_t child = fork();
     if (child < 0) return 2;
     if (child == 0) {
+        // The command ends with the observer, also when a lost connection ends the observer.
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
         execvp(argv[first], argv + first);
         std::perror(argv[first]);
         _exit(127);
