@@ -125,6 +125,31 @@ x11() {
   }'
 }
 
+# take_turns EVENTS REPEAT RAW NOTE: for a stream of moves and one of keys, inputfeed and the raw
+# client RAW take turns through the caller's `timed KIND WHAT PROGRAM...`, which prints a run's
+# seconds (and may record the moves a window saw in $work/WHAT.seen); then the medians, NOTE
+# ending their line.
+take_turns() {
+  local events=$1 repeat=$2 raw=$3 note=$4 kind i a r
+  for kind in moves keys; do
+    write_stream "$kind" "$events" "$work/$kind.jsonl" "$work/$kind.xdo"
+    : >"$work/agent"; : >"$work/raw"
+    for i in $(seq "$repeat"); do
+      a=$(timed "$kind" inputfeed "$agent")
+      r=$(timed "$kind" "raw client" "$raw" "$work/$kind.xdo")
+      echo "$a" >>"$work/agent"; echo "$r" >>"$work/raw"
+      printf '%s run %d: inputfeed %.3f s, raw client %.3f s\n' "$kind" "$i" "$a" "$r"
+    done
+    awk -v kind="$kind" -v n="$events" -v a="$(median "$work/agent")" \
+      -v r="$(median "$work/raw")" -v note="$note" 'BEGIN {
+      printf "%s, median: inputfeed %.0f /s, raw client %.0f /s (inputfeed / raw: %.0f %%)%s\n",
+        kind, n / a, n / r, 100 * r / a, note }'
+    [ "$kind" = keys ] || [ ! -e "$work/inputfeed.seen" ] ||
+      echo "moves a window saw: inputfeed $(sort -n "$work/inputfeed.seen" | tr '\n' ' ')," \
+        "raw client $(sort -n "$work/raw client.seen" | tr '\n' ' ')"
+  done
+}
+
 # Wayland throughput: streams of moves and of key presses and releases, each in
 # a private headless sway (tools/headless-wayland.sh), posted by
 #   inputfeed             reading the commands from a file,
@@ -136,7 +161,7 @@ x11() {
 # that is allowed (as root), since a slower window may be disconnected by a
 # flood (see the README). The two take turns, and the medians are compared.
 wayland() {
-  local events=${EVENTS:-100000} repeat=${REPEAT:-5} priority=() normal=() a r
+  local events=${EVENTS:-100000} repeat=${REPEAT:-5} priority=() normal=()
   make_targets inputfeed inputfeed-raw-wayland inputfeed-observe-wayland
   step "Wayland throughput"
   if chrt -f 10 true 2>/dev/null; then
@@ -157,20 +182,7 @@ wayland() {
     sed -n 's/^seconds //p' "$work/out"
   }
   echo "$events events per run, $repeat runs each${priority[*]:+, observer at real-time priority}"
-  for kind in moves keys; do
-    write_stream "$kind" "$events" "$work/$kind.jsonl" "$work/$kind.xdo"
-    : >"$work/agent"; : >"$work/raw"
-    for i in $(seq "$repeat"); do
-      a=$(timed "$kind" inputfeed "$agent")
-      r=$(timed "$kind" "raw client" "$build/bench/inputfeed-raw-wayland" "$work/$kind.xdo")
-      echo "$a" >>"$work/agent"; echo "$r" >>"$work/raw"
-      printf '%s run %d: inputfeed %.3f s, raw client %.3f s\n' "$kind" "$i" "$a" "$r"
-    done
-    awk -v kind="$kind" -v n="$events" -v a="$(median "$work/agent")" \
-      -v r="$(median "$work/raw")" 'BEGIN {
-      printf "%s, median: inputfeed %.0f /s, raw client %.0f /s (inputfeed / raw: %.0f %%); nothing lost\n",
-        kind, n / a, n / r, 100 * r / a }'
-  done
+  take_turns "$events" "$repeat" "$build/bench/inputfeed-raw-wayland" "; nothing lost"
 }
 
 # GNOME throughput: streams of moves and of key presses and releases, each in a private
@@ -181,7 +193,7 @@ wayland() {
 # arrived and counts the moves it saw (Mutter merges moves that come together, as it does a
 # real mouse's). The two take turns, and the medians are compared.
 gnome() {
-  local events=${EVENTS:-100000} repeat=${REPEAT:-5} a r
+  local events=${EVENTS:-100000} repeat=${REPEAT:-5}
   make_targets inputfeed inputfeed-raw-gnome inputfeed-observe-wayland
   step "GNOME throughput"
   # timed KIND WHAT PROGRAM...: one run; fails unless the keys arrived.
@@ -200,23 +212,7 @@ gnome() {
     awk '$1 == "seconds" { printf "%.6f\n", $3 - $2 }' "$work/time"
   }
   echo "$events events per run, $repeat runs each"
-  for kind in moves keys; do
-    write_stream "$kind" "$events" "$work/$kind.jsonl" "$work/$kind.xdo"
-    : >"$work/agent"; : >"$work/raw"
-    for i in $(seq "$repeat"); do
-      a=$(timed "$kind" inputfeed "$agent")
-      r=$(timed "$kind" "raw client" "$build/bench/inputfeed-raw-gnome" "$work/$kind.xdo")
-      echo "$a" >>"$work/agent"; echo "$r" >>"$work/raw"
-      printf '%s run %d: inputfeed %.3f s, raw client %.3f s\n' "$kind" "$i" "$a" "$r"
-    done
-    awk -v kind="$kind" -v n="$events" -v a="$(median "$work/agent")" \
-      -v r="$(median "$work/raw")" 'BEGIN {
-      printf "%s, median: inputfeed %.0f /s, raw client %.0f /s (inputfeed / raw: %.0f %%)\n",
-        kind, n / a, n / r, 100 * r / a }'
-    [ "$kind" = keys ] ||
-      echo "moves a window saw: inputfeed $(sort -n "$work/inputfeed.seen" | tr '\n' ' ')," \
-        "raw client $(sort -n "$work/raw client.seen" | tr '\n' ' ')"
-  done
+  take_turns "$events" "$repeat" "$build/bench/inputfeed-raw-gnome" ""
 }
 
 # Latency from writing one line to the agent until the desktop delivers its

@@ -53,7 +53,12 @@ public:
 
     int fd() const { return client_->fd(); }
     // Reads what has arrived and reports it.
-    void dispatch() { client_->dispatch(); }
+    // Takes in what came, then sends what that asked for (a pong above all: a window that does
+    // not answer Mutter's ping loses the pointer).
+    void dispatch() {
+        client_->dispatch();
+        wl_display_flush(client_->display());
+    }
     // Moves the pointer with the stand-in (or fake input) device, at once.
     void send(double x, double y);
     // Waits until the compositor has sent everything that happened before.
